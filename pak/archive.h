@@ -1,0 +1,117 @@
+#pragma once
+// A pack opened from the program's resources or a mapped file under a base path, or,
+// when no pack exists, the directory of loose files under that base path. It also
+// carries the staged entries and the working tree of a rebuild.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pak/pak_format.h"
+#include "platform/files.h"
+
+constexpr int PENDING_REMOVE = 0;
+constexpr int PENDING_NEW = 1;
+constexpr int PENDING_REPLACE = 2;
+
+// A staged entry: folded full name, bytes, EnCode flag and state.
+struct PendingEntry {
+  PendingEntry(const char* name, int encoded);
+  int state = PENDING_NEW;
+  std::string name;  // empty for an empty name
+  std::vector<std::uint8_t> data;
+  int encoded = 0;
+  std::uint32_t size = 0;
+  PendingEntry* next = nullptr;
+};
+
+// One slot of an archive's table, holding a loaded entry's bytes.
+struct EntrySlot {
+  std::uint32_t in_use = 0;
+  int owns_data = 0;
+  int size = 0;
+  const std::uint8_t* data = nullptr;
+  std::vector<std::uint8_t> owned;  // the buffer data points into when owns_data is 1
+};
+
+constexpr int LINK_RECORD = 0;
+constexpr int LINK_PENDING = 1;
+
+// One child of a directory of the pack being built.
+struct BuildLink {
+  int kind = LINK_RECORD;
+  const std::uint8_t* record = nullptr;  // LINK_RECORD: the old record inside the view
+  PendingEntry* entry = nullptr;         // LINK_PENDING
+  BuildLink* next = nullptr;
+};
+
+// One directory of the pack being built.
+struct BuildDir {
+  std::string dir_path;  // from the root, ending in a backslash; empty for the root
+  BuildLink* links = nullptr;
+  std::vector<PakRecord> records;  // child_count + 1, the end record last
+  int child_count = 0;
+};
+
+// Where the pack code reports a file it cannot write; the installer binds it to its
+// message box, the pak tool to a line on stderr. The pack code never shows anything.
+class WriteProblemReporter {
+ public:
+  virtual ~WriteProblemReporter() = default;
+  // text: what went wrong (system text, code page 950); path: the file concerned.
+  virtual void report(const std::string& text, const std::string& path) = 0;
+};
+
+// Folds an entry name in place: A-Z lowered; a byte >= 0xA0 is a lead byte and the
+// byte after it is kept.
+void fold_name(char* text);
+void fold_name(std::string& text);
+
+class PakArchive {
+ public:
+  PakArchive() = default;
+  PakArchive(const char* base_path, std::uint32_t slot_count);
+  PakArchive(const PakArchive&) = delete;
+  PakArchive& operator=(const PakArchive&) = delete;
+  ~PakArchive();
+
+  // Read side.
+  int open(const char* base, std::uint32_t slot_count, int direct);
+  void close();
+  // The record of path inside the open pack (its first byte inside view), or null.
+  const std::uint8_t* find_record(const char* path) const;
+  EntrySlot* load_entry(const char* name);
+  int release_entry(EntrySlot* slot);
+
+  // Write side.
+  PendingEntry* find_pending(const char* name) const;
+  int stage_entry(const char* name, const std::uint8_t* bytes, std::uint32_t length);
+  int write_entry_file(const char* name);
+  void create_dirs(const char* path);
+  void import_pack(PakArchive& source);
+  int walk_directory(PakArchive& source, const char* prefix, const std::uint8_t* records, int n);
+  int rebuild(const char* temp_base, int replace);
+
+  // Fields.
+  PendingEntry* pending = nullptr;
+  int direct = 0;
+  std::string base_path;
+  std::vector<BuildDir> build_dirs;
+  int build_dir_count = 0;
+  platform::MappedFile file;          // the mapped pack file; closed for a resource or no pack
+  const std::uint8_t* view = nullptr; // first byte of the pack
+  std::size_t view_size = 0;          // bytes at view
+  const std::uint8_t* root_records = nullptr;
+  std::uint32_t root_count = 0;
+  std::vector<EntrySlot> slots;
+  std::uint32_t slot_count = 0;
+  int is_open = 0;
+  WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
+
+ private:
+  // Rebuild steps.
+  BuildLink* build_tree(const std::string& prefix, const std::uint8_t* records, std::uint32_t count);
+  void attach_pending();
+  void ensure_dir_chain(const std::string& path);
+  void build_tables();
+};

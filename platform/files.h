@@ -1,0 +1,109 @@
+#pragma once
+// Files, mappings and directories for the portable code. Every path here is a system
+// path: bytes of code page 950 with backslashes between levels. The POSIX backend
+// turns it into a native path (see native_path).
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using ByteView = std::span<const std::uint8_t>;
+
+// The native form of a system path: identical on Windows; on POSIX backslashes become
+// slashes (a 0x5C trail byte of a double-byte character stays), the bytes are
+// converted from code page 950 to UTF-8, and a leading drive letter "X:" is mapped
+// through ${WINEPREFIX:-$HOME/.wine}/dosdevices/x:.
+std::string native_path(const std::string& system_path);
+
+// A whole existing file mapped read-only for the life of the object.
+class MappedFile {
+ public:
+  enum class Status { ok, missing, failed };
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile() { close(); }
+
+  // Maps the file. missing: no such file (nothing is held); failed: it exists but
+  // could not be opened or mapped. Closes whatever was mapped before.
+  Status open(const std::string& path);
+  void close();
+  bool is_open() const { return is_open_; }
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  const std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool is_open_ = false;
+  std::intptr_t file_handle_ = -1;
+  std::intptr_t mapping_handle_ = -1;
+};
+
+// Reads a whole existing file; nothing when it cannot be opened or read.
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path);
+
+bool file_exists(const std::string& path);
+
+// Makes one directory level; an existing directory counts as success.
+bool create_directory(const std::string& path);
+
+// Clears read-only (and hidden/system) attributes of an existing file so that it can
+// be replaced; a missing file is harmless.
+void reset_file_attributes(const std::string& path);
+
+enum class WriteStatus {
+  ok,
+  cannot_open,   // the file (or a temporary beside it) could not be created or replaced: locked, no access
+  write_failed,  // writing or flushing failed (full disk, I/O error)
+};
+
+// Replaces the whole content of path: writes a temporary file in the same directory,
+// flushes it to disk and moves it over path in one step. On any failure the old file
+// stays as it was and no temporary file is left.
+WriteStatus write_file_replacing(const std::string& path, ByteView data);
+
+// A new file written sequentially with seeks back for patches, then flushed. Used for
+// the temporary pack of a rebuild.
+class OutputFile {
+ public:
+  enum class Status { ok, exists, failed };
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { close(); }
+
+  // Creates path exclusively: exists when a file of that name is already there.
+  Status create_new(const std::string& path);
+  bool write(const void* data, std::size_t size);
+  bool seek(std::uint64_t position);
+  bool seek_to_end();
+  std::uint64_t position() const { return position_; }
+  // Flushes the content to the disk; false on failure.
+  bool sync();
+  // Closes the handle; false if closing reported an error. Harmless when not open.
+  bool close();
+  bool is_open() const { return handle_ != -1; }
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::uint64_t position_ = 0;
+  std::uint64_t end_ = 0;
+};
+
+// Moves from over to in one atomic step (the old to is replaced, never deleted
+// first); on Windows with replace-existing and write-through.
+bool replace_file(const std::string& from, const std::string& to);
+
+bool remove_file(const std::string& path);
+
+// Test hook: after this many more bytes written through write_file_replacing and
+// OutputFile, writes fail as on a full disk. A negative value switches it off.
+void inject_write_failure_after(std::int64_t bytes);
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+#pragma once
+// Facts about the running system and the game client.
+
+#include <string>
+
+namespace platform {
+
+// Full path of the running executable (system path bytes), at most 512 bytes.
+std::string module_path();
+
+// The Windows directory without a trailing separator. On POSIX: $WINDIR when set,
+// else ${WINEPREFIX:-$HOME/.wine}/drive_c/windows.
+std::string windows_directory();
+
+// Asks a running game client whose top-level window has this class to close. Posts
+// the request and returns at once; a missing client (or no display) is no failure.
+void request_game_close(const char* window_class);
+
+void sleep_milliseconds(unsigned milliseconds);
+
+}  // namespace platform
