@@ -1,0 +1,30 @@
+// pak: create, list, extract, merge and verify packs, encode and decode EnCode
+// streams, and attach an update package to the installer.
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "tools/command_registry.h"
+
+namespace {
+
+std::vector<std::pair<int, AddCommands>>& registry() {
+  static std::vector<std::pair<int, AddCommands>> commands;
+  return commands;
+}
+
+}  // namespace
+
+CommandRegistration::CommandRegistration(int order, AddCommands add) { registry().emplace_back(order, add); }
+
+int main(int argc, char** argv) {
+  CLI::App app{"pak: tool for game packs, EnCode streams and update packages"};
+  app.require_subcommand(1);
+  int exit_code = 0;
+  auto commands = registry();
+  std::stable_sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.first < b.first; });
+  for (auto& [order, add] : commands) add(app, exit_code);
+  CLI11_PARSE(app, argc, argv);
+  return exit_code;
+}
