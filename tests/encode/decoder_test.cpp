@@ -110,6 +110,14 @@ TEST(Decoder, ReportsMalformedStreams) {
        16},
       {"literal past decoded size", stream_of(1, hex("03 61 62")), all, 4, DecodeStatus::output_overflow, 16},
       {"reference past decoded size", stream_of(3, hex("01 61 F0 F0")), all, 8, DecodeStatus::output_overflow, 16},
+      {"literal stretch past decoded size",
+       stream_of(5,
+                 [] {
+                   Bytes items;
+                   for (int g = 0; g < 5; ++g) items.insert(items.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
+                   return items;
+                 }()),
+       all, 64, DecodeStatus::output_overflow, 20},
       {"run past decoded size", stream_of(18, hex("01 61 00 0F 61")), all, 18, DecodeStatus::output_overflow, 16},
       {"stream ends early", stream_of(4, hex("07 61 62 63")), all, 4, DecodeStatus::output_short, 18},
   };
