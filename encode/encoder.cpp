@@ -118,6 +118,9 @@ struct EncoderState {
       unsigned i;
       bool greater;
       const std::uint32_t h = nodes[p].head;
+      std::uint32_t links;
+      std::memcpy(&links, nodes[p].child, 4);
+      if constexpr (std::endian::native == std::endian::big) links = links << 16 | links >> 16;
       std::uint64_t b0;
       if (head != h) {
         i = static_cast<unsigned>(std::countl_zero(head ^ h)) / 8;
@@ -143,11 +146,14 @@ struct EncoderState {
           greater = a2 > b2;
         }
       }
-      if (i > best) {
-        best = i;
-        best_position = p;
-      }
-      const unsigned next = nodes[p].child[greater];
+      // best = max(best, i), remembering p when it grows; without a branch, which the
+      // search could not predict.
+      const unsigned grows = 0u - static_cast<unsigned>(i > best);
+      best ^= (best ^ i) & grows;
+      best_position ^= (best_position ^ p) & grows;
+      // Both links were loaded with the head; choose by shifting rather than by
+      // addressing, so the next node's load does not wait for a second load.
+      const unsigned next = (links >> (greater ? 16 : 0)) & 0xFFFF;
       if (next == 0) {
         nodes[p].child[greater] = static_cast<std::uint16_t>(s);
         nodes[s] = {head, {0, 0}};
