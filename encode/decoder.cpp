@@ -53,10 +53,11 @@ struct Decoder {
     for (int j = 0; j < 8; ++j, flags >>= 1) {
       if (kRoomy && (flags & 1)) {
         // A stretch of literals in one step: the flag bits above the group's last item
-        // are shifted-in zeros, so the stretch ends inside the group.
+        // are shifted-in zeros, so the stretch ends inside the group. After long runs
+        // the stretch may end less than eight bytes before the limit.
         const unsigned count = static_cast<unsigned>(std::countr_one(flags));
         const std::size_t room = cap - produced;
-        if (room >= 8) {
+        if (room >= 8 && limit - pos >= 8) {
           copy8(out + produced, in + pos);
         } else {
           std::memcpy(out + produced, in + pos, std::min<std::size_t>(count, room));

@@ -30,6 +30,16 @@ std::vector<WellFormed> well_formed() {
       {"flag bits past the last item are ignored", stream_of(2, hex("FF 30 31")), hex("30 31")},
       {"second group", stream_of(20, hex("FF 00 01 02 03 04 05 06 07 03 08 09 F0 F7")),
        hex("00 01 02 03 04 05 06 07 08 09 00 01 02 03 04 05 06 07 08 09")},
+      // The literal sits 36 bytes into its group and four bytes before the stream's end.
+      {"literal after seven long runs",
+       stream_of(7 * 4114 + 19, concat({hex("80"),
+                                        [] {
+                                          Bytes runs;
+                                          for (int i = 0; i < 7; ++i) runs.insert(runs.end(), {0xFF, 0xFF, 0x62, 0, 0});
+                                          return runs;
+                                        }(),
+                                        hex("63 00 00 0F 64")})),
+       concat({repeat('b', 7 * 4114), hex("63"), repeat('d', 18)})},
       // Nine full groups of eight literals take the bulk path, the tenth the careful one.
       {"bulk literals",
        stream_of(80,
