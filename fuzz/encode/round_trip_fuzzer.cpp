@@ -15,7 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::uint8_t> input;
   if (size > 0 && data[0] == 0xA5) {
     // Expand: each pair (count, value) becomes count * 300 + count copies of value.
-    for (std::size_t i = 1; i + 1 < size; i += 2) input.insert(input.end(), data[i] * 301u, data[i + 1]);
+    for (std::size_t i = 1; i + 1 < size && input.size() < (300u << 10); i += 2) {
+      input.insert(input.end(), data[i] * 301u, data[i + 1]);
+    }
   } else {
     input.assign(data, data + size);
   }
