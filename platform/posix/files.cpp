@@ -1,5 +1,7 @@
 // POSIX files, mappings and directories.
 
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -8,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/files.h"
 #include "platform/write_faults.h"
 
 namespace platform {

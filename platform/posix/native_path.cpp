@@ -47,8 +47,9 @@ std::string wine_prefix() {
 std::string native_path(const std::string& system_path) {
   std::string path;
   std::size_t start = 0;
-  const bool drive = system_path.size() >= 2 && system_path[1] == ':' &&
-                     ((system_path[0] >= 'A' && system_path[0] <= 'Z') || (system_path[0] >= 'a' && system_path[0] <= 'z'));
+  const bool drive =
+      system_path.size() >= 2 && system_path[1] == ':' &&
+      ((system_path[0] >= 'A' && system_path[0] <= 'Z') || (system_path[0] >= 'a' && system_path[0] <= 'z'));
   if (drive) {
     path = wine_prefix() + "/dosdevices/" + char(system_path[0] | 0x20) + ":";
     start = 2;

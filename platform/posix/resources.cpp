@@ -1,13 +1,14 @@
 // POSIX resources: the table appended to the executable file (resource_table.h).
 // The file is mapped read-only once and stays mapped for the run of the program.
 
+#include "platform/resources.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/resource_table.h"
-#include "platform/resources.h"
 
 namespace platform {
 namespace {

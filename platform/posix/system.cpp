@@ -1,5 +1,7 @@
 // POSIX system facts and the game client's close request.
 
+#include "platform/system.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +10,6 @@
 #include <climits>
 #include <cstdlib>
 #include <thread>
-
-#include "platform/system.h"
 
 namespace platform {
 

@@ -1,8 +1,9 @@
 // Win32 files, mappings and directories.
 
+#include "platform/files.h"
+
 #include <windows.h>
 
-#include "platform/files.h"
 #include "platform/write_faults.h"
 
 namespace platform {
@@ -142,8 +143,8 @@ WriteStatus write_file_replacing(const std::string& path, ByteView data) {
 
 OutputFile::Status OutputFile::create_new(const std::string& path) {
   close();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS ? Status::exists : Status::failed;
   handle_ = from_handle(file);
   position_ = 0;

@@ -1,11 +1,11 @@
 // Win32 resources: RT_RCDATA blobs of the program's own module. Resource names are
 // matched without regard to case by the system.
 
+#include "platform/resources.h"
+
 #include <windows.h>
 
 #include <string>
-
-#include "platform/resources.h"
 
 namespace platform {
 

@@ -1,8 +1,8 @@
 // Win32 system facts and the game client's close request.
 
-#include <windows.h>
-
 #include "platform/system.h"
+
+#include <windows.h>
 
 namespace platform {
 
