@@ -114,6 +114,22 @@ struct Decoder {
           copy8(to + 16, from + 16);
         } else if (distance == 1) {
           std::memset(to, *from, length);
+        } else if (cap - produced >= 24) {
+          // A pattern of 2 to 7 bytes: write its first eight bytes from the bytes before
+          // `to` (no load waits for a store of this item), then continue in 8-byte steps
+          // from a whole number of periods back, at least eight.
+          static constexpr std::uint8_t kPhase[8][8] = {{},
+                                                        {},
+                                                        {0, 1, 0, 1, 0, 1, 0, 1},
+                                                        {0, 1, 2, 0, 1, 2, 0, 1},
+                                                        {0, 1, 2, 3, 0, 1, 2, 3},
+                                                        {0, 1, 2, 3, 4, 0, 1, 2},
+                                                        {0, 1, 2, 3, 4, 5, 0, 1},
+                                                        {0, 1, 2, 3, 4, 5, 6, 0}};
+          static constexpr std::uint8_t kBack[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+          for (int i = 0; i < 8; ++i) to[i] = from[kPhase[distance][i]];
+          copy8(to + 8, to + 8 - kBack[distance]);
+          copy8(to + 16, to + 16 - kBack[distance]);
         } else {
           for (std::size_t i = 0; i < length; ++i) to[i] = from[i];
         }

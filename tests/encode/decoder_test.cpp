@@ -84,6 +84,50 @@ TEST(Decoder, ReferenceReachesBackAFullWindow) {
   EXPECT_EQ(d.output, output);
 }
 
+// Groups items behind flag bytes as a stream needs them.
+class ItemWriter {
+ public:
+  void literal(std::uint8_t byte) { add({byte}, true); }
+  void item(const Bytes& bytes) { add(bytes, false); }
+  const Bytes& items() const { return items_; }
+
+ private:
+  void add(const Bytes& bytes, bool is_literal) {
+    if (count_ % 8 == 0) {
+      flag_at_ = items_.size();
+      items_.push_back(0);
+    }
+    if (is_literal) items_[flag_at_] |= static_cast<std::uint8_t>(1u << (count_ % 8));
+    items_.insert(items_.end(), bytes.begin(), bytes.end());
+    ++count_;
+  }
+  Bytes items_;
+  std::size_t flag_at_ = 0;
+  int count_ = 0;
+};
+
+TEST(Decoder, ShortPeriodReferences) {
+  // d literals, then 17 bytes from d back, then a run so that the copy has room to
+  // spare: the pattern path for periods under eight, and its neighbours.
+  for (int d = 1; d <= 9; ++d) {
+    SCOPED_TRACE(d);
+    ItemWriter writer;
+    Bytes output;
+    for (int i = 0; i < d; ++i) {
+      writer.literal(static_cast<std::uint8_t>(0x30 + i));
+      output.push_back(static_cast<std::uint8_t>(0x30 + i));
+    }
+    const unsigned f = (0u - 16u) & 0xFFF;  // slot 0, which is d bytes back
+    writer.item({static_cast<std::uint8_t>(f), static_cast<std::uint8_t>((f >> 8) << 4 | 14)});
+    for (int i = 0; i < 17; ++i) output.push_back(output[output.size() - d]);
+    writer.item({0x00, 0x0F, 0x7A});
+    output.insert(output.end(), 18, 0x7A);
+    const Decoded decoded = decode(stream_of(static_cast<std::uint32_t>(output.size()), writer.items()));
+    ASSERT_EQ(decoded.result.status, DecodeStatus::ok);
+    EXPECT_EQ(decoded.output, output);
+  }
+}
+
 // Malformed streams, each with the status and offset the decoder must report.
 struct Malformed {
   const char* name;
