@@ -19,6 +19,8 @@ constexpr unsigned kMaxShortRun = 4112;
 constexpr unsigned kMinRun = 18;
 constexpr std::uint32_t kHeaderSize = 14;
 constexpr std::size_t kOutBufferSize = 4096;  // groups are collected and written in batches
+// A search longer than this many nodes switches the encoder to searching a sorted list.
+constexpr unsigned kDeepSearch = 256;
 
 struct EncoderState {
   // Keys: window[p] holds the byte at position p with its top bit flipped, so that
@@ -38,6 +40,22 @@ struct EncoderState {
   std::array<std::uint16_t, kWindowSize + 1> parents{};
   unsigned match_length = 0;
   unsigned match_position = 0;
+
+  // The tree is a treap: give each node a rank, a new node one above all others, and
+  // let a node that takes another's place (an equal key, or the predecessor on a
+  // removal) take over that node's rank. Then every parent ranks below its children,
+  // and the tree is the one treap of its keys and ranks. Two consequences serve deep
+  // trees: a new key hangs below the later-ranked of its two neighbours in key order,
+  // and the first node on its search path with the longest agreement is the
+  // lowest-ranked of the keys that agree with it that far (they form one run in key
+  // order). So when searches get long, a sorted list of the nodes answers them in
+  // logarithmic time plus a short scan, with the same results and the same tree.
+  std::array<std::uint32_t, kWindowSize + 1> ranks{};
+  std::uint32_t next_rank = 0;
+  bool deep = false;          // searches go through `sorted`
+  unsigned deep_inserts = 0;  // insertions since the sorted list was built
+  unsigned sorted_count = 0;
+  std::array<std::uint16_t, kWindowSize> sorted{};  // the nodes in key order, while deep
 
   EncoderState() { window.fill(0x80); }
 
@@ -83,12 +101,126 @@ struct EncoderState {
 
   void remove(unsigned p) {
     if (p == 0 || parents[p] == 0) return;
+    unsigned at = 0;
+    if (deep) {
+      at = lower_bound(p);
+      std::memmove(&sorted[at], &sorted[at + 1], (sorted_count - at - 1) * sizeof sorted[0]);
+      --sorted_count;
+    }
     if (nodes[p].child[1] == 0) return replace(p, nodes[p].child[0]);
     if (nodes[p].child[0] == 0) return replace(p, nodes[p].child[1]);
-    unsigned q = nodes[p].child[0];
-    while (nodes[q].child[1] != 0) q = nodes[q].child[1];
+    // The in-order predecessor: the rightmost node of the left subtree.
+    unsigned q;
+    if (deep) {
+      q = sorted[at - 1];
+    } else {
+      q = nodes[p].child[0];
+      while (nodes[q].child[1] != 0) q = nodes[q].child[1];
+    }
     replace(q, nodes[q].child[0]);
     take_place(p, q);
+    ranks[q] = ranks[p];
+  }
+
+  // Key order of positions a and b: negative, zero or positive.
+  int compare(unsigned a, unsigned b) const {
+    const std::uint64_t a0 = key_word(a), b0 = key_word(b);
+    if (a0 != b0) return a0 < b0 ? -1 : 1;
+    const std::uint64_t a1 = key_word(a + 8), b1 = key_word(b + 8);
+    if (a1 != b1) return a1 < b1 ? -1 : 1;
+    return static_cast<int>(window[a + 16]) - static_cast<int>(window[b + 16]);
+  }
+
+  unsigned agreement(unsigned a, unsigned b) const {
+    const std::uint64_t a0 = key_word(a), b0 = key_word(b);
+    if (a0 != b0) return static_cast<unsigned>(std::countl_zero(a0 ^ b0)) / 8;
+    const std::uint64_t a1 = key_word(a + 8), b1 = key_word(b + 8);
+    if (a1 != b1) return 8 + static_cast<unsigned>(std::countl_zero(a1 ^ b1)) / 8;
+    return window[a + 16] == window[b + 16] ? kKeySize : 16;
+  }
+
+  // The index in `sorted` of the first node whose key is not below position s's key.
+  unsigned lower_bound(unsigned s) const {
+    unsigned low = 0, count = sorted_count;
+    while (count > 0) {
+      const unsigned half = count / 2;
+      if (compare(sorted[low + half], s) < 0) {
+        low += half + 1;
+        count -= half + 1;
+      } else {
+        count = half;
+      }
+    }
+    return low;
+  }
+
+  // Lists the tree's nodes in key order, for searches through the list from now on.
+  void enter_deep() {
+    std::array<std::uint16_t, kWindowSize + 1> stack;
+    unsigned depth = 0;
+    sorted_count = 0;
+    unsigned p = nodes[kTreeHeader].child[1];
+    while (p != 0 || depth > 0) {
+      while (p != 0) {
+        stack[depth++] = static_cast<std::uint16_t>(p);
+        p = nodes[p].child[0];
+      }
+      p = stack[--depth];
+      sorted[sorted_count++] = static_cast<std::uint16_t>(p);
+      p = nodes[p].child[1];
+    }
+    deep = true;
+    deep_inserts = 0;
+  }
+
+  // insert() through the sorted list; the same result and the same tree.
+  void insert_deep(unsigned s) {
+    // Leave the list now and then: the search path may have become short again, and
+    // the next long search comes back here.
+    if (++deep_inserts > kWindowSize) deep = false;
+    const unsigned at = lower_bound(s);
+    if (at < sorted_count && agreement(sorted[at], s) == kKeySize) {
+      const unsigned p = sorted[at];
+      take_place(p, s);
+      ranks[s] = ranks[p];
+      nodes[s].head = static_cast<std::uint32_t>(key_word(s) >> 32);
+      sorted[at] = static_cast<std::uint16_t>(s);
+      match_length = kKeySize;
+      match_position = p;
+      return;
+    }
+    const unsigned below = at > 0 ? agreement(sorted[at - 1], s) : 0;
+    const unsigned above = at < sorted_count ? agreement(sorted[at], s) : 0;
+    const unsigned best = std::max(below, above);
+    if (best > 0) {
+      // The lowest rank among the keys that agree with s in `best` leading bytes.
+      unsigned first = at, last = at;  // [first, last)
+      while (first > 0 && agreement(sorted[first - 1], s) >= best) --first;
+      while (last < sorted_count && agreement(sorted[last], s) >= best) ++last;
+      unsigned lowest = sorted[first];
+      for (unsigned i = first + 1; i < last; ++i) {
+        if (ranks[sorted[i]] < ranks[lowest]) lowest = sorted[i];
+      }
+      match_position = lowest;
+    }
+    match_length = best;
+    // Hang s below the later-ranked neighbour: as the right child of its predecessor
+    // or the left child of its successor.
+    unsigned parent = kTreeHeader;
+    unsigned side = 1;
+    if (at > 0 && (at == sorted_count || ranks[sorted[at - 1]] > ranks[sorted[at]])) {
+      parent = sorted[at - 1];
+    } else if (at < sorted_count) {
+      parent = sorted[at];
+      side = 0;
+    }
+    nodes[parent].child[side] = static_cast<std::uint16_t>(s);
+    nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
+    parents[s] = static_cast<std::uint16_t>(parent);
+    ranks[s] = ++next_rank;
+    std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
+    sorted[at] = static_cast<std::uint16_t>(s);
+    ++sorted_count;
   }
 
   // Inserts position s and sets match_length (and match_position when anything
@@ -99,14 +231,17 @@ struct EncoderState {
       match_length = 0;
       return;
     }
+    if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
       nodes[kTreeHeader].child[1] = static_cast<std::uint16_t>(s);
       nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
       parents[s] = kTreeHeader;
+      ranks[s] = ++next_rank;
       match_length = 0;
       return;
     }
+    unsigned visits = 0;
     const std::uint64_t a0 = key_word(s);
     const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
     const std::uint64_t a1 = key_word(s + 8);
@@ -138,6 +273,7 @@ struct EncoderState {
           if (a2 == b2) {
             nodes[s].head = head;
             take_place(p, s);
+            ranks[s] = ranks[p];
             match_length = kKeySize;
             match_position = p;
             return;
@@ -158,11 +294,14 @@ struct EncoderState {
         nodes[p].child[greater] = static_cast<std::uint16_t>(s);
         nodes[s] = {head, {0, 0}};
         parents[s] = static_cast<std::uint16_t>(p);
+        ranks[s] = ++next_rank;
         match_length = best;
         match_position = best_position;
+        if (visits > kDeepSearch) enter_deep();
         return;
       }
       p = next;
+      ++visits;
     }
   }
 };
@@ -243,6 +382,7 @@ std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32
     for (unsigned i = 0; i < lookahead; ++i) st.store(i + 1, data[i]);
     st.nodes[kTreeHeader].child[1] = 1;
     st.parents[1] = kTreeHeader;
+    st.ranks[1] = ++st.next_rank;
     st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
     unsigned s = 1;
     std::size_t k = 0;

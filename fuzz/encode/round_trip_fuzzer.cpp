@@ -1,7 +1,8 @@
 // Encode then decode: every input must come back unchanged, the stream must report
 // its own length, it must decode exactly within its own bytes, and it must equal the
-// stream of the plain model encoder (for inputs up to 64 KiB; the model is slow). The first input
-// byte can stretch the data with long runs to reach the run items.
+// stream of the plain model encoder (for inputs up to 64 KiB; the model is slow). A
+// first byte of 0xA5 stretches the data into long runs (the run items), one of 0x5A
+// into staircases (deep match trees).
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Expand: each pair (count, value) becomes count * 300 + count copies of value.
     for (std::size_t i = 1; i + 1 < size && input.size() < (300u << 10); i += 2) {
       input.insert(input.end(), data[i] * 301u, data[i + 1]);
+    }
+  } else if (size > 0 && data[0] == 0x5A) {
+    // Staircases: each pair (width, steps) climbs `steps` values, each repeated
+    // width % 24 + 1 times. Ascending keys make the match tree deep.
+    std::uint8_t value = 0;
+    for (std::size_t i = 1; i + 1 < size && input.size() < (24u << 10); i += 2) {
+      for (unsigned step = 0; step < data[i + 1]; ++step, ++value) input.insert(input.end(), data[i] % 24 + 1u, value);
     }
   } else {
     input.assign(data, data + size);

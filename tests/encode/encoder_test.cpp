@@ -100,6 +100,15 @@ std::vector<Bytes> varied_inputs() {
   for (int i = 0; i < 12000; ++i)
     counter.insert(counter.end(), {static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
   inputs.push_back(counter);
+  Bytes stairs;  // each byte value 16 times, ascending: keys ascend over the whole window
+  for (int i = 0; i < 40000; ++i) stairs.push_back(static_cast<std::uint8_t>(i / 16));
+  inputs.push_back(stairs);
+  Bytes ramp;  // a slower ramp, then random bytes, then the ramp again
+  for (int i = 0; i < 12000; ++i) ramp.push_back(static_cast<std::uint8_t>(i * 7 / 64));
+  Bytes noise = random_bytes(9000, 256, 0);
+  ramp.insert(ramp.end(), noise.begin(), noise.end());
+  for (int i = 0; i < 12000; ++i) ramp.push_back(static_cast<std::uint8_t>(255 - i * 5 / 32));
+  inputs.push_back(ramp);
   Bytes descending;
   for (int i = 12000; i > 0; --i)
     descending.insert(descending.end(), {static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
