@@ -2,7 +2,7 @@
 //
 //   encode_codec_compare [--seconds S] FILE...
 //
-// A FILE of "gen:runs" or "gen:ascending" is generated here instead of read (see
+// A FILE of "gen:runs", "gen:ascending" or "gen:stairs" is generated here instead of read (see
 // README.md). For every file it prints MB/s (input bytes per second) of each codec and
 // the compressed size, then the ratios that the project's speed goals are stated in,
 // with their medians over the files. Every figure is the median of repeated runs.
@@ -48,6 +48,10 @@ Bytes generate(const std::string& name) {
       b.insert(b.end(), {static_cast<std::uint8_t>(i >> 24), static_cast<std::uint8_t>(i >> 16),
                          static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
     }
+  } else if (name == "gen:stairs") {
+    // Each byte value 16 times, 0 to 255 and again: the keys ascend across the whole
+    // window, the worst shape for the match tree.
+    for (std::size_t i = 0; i < (1u << 20); ++i) b.push_back(static_cast<std::uint8_t>(i / 16));
   }
   return b;
 }

@@ -16,6 +16,7 @@ corpus=(
   /usr/share/doc/xserver-common/changelog.gz
   gen:runs
   gen:ascending
+  gen:stairs
 )
 for f in "${corpus[@]}"; do
   case $f in gen:*) ;; *) [ -r "$f" ] || { echo "missing corpus file $f" >&2; exit 1; } ;; esac
