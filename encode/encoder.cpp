@@ -20,7 +20,7 @@ constexpr unsigned kMinRun = 18;
 constexpr std::uint32_t kHeaderSize = 14;
 constexpr std::size_t kOutBufferSize = 4096;  // groups are collected and written in batches
 // A search longer than this many nodes switches the encoder to searching a sorted list.
-constexpr unsigned kDeepSearch = 256;
+constexpr unsigned kDeepSearch = 128;
 
 struct EncoderState {
   // Keys: window[p] holds the byte at position p with its top bit flipped, so that
