@@ -173,6 +173,46 @@ struct EncoderState {
     deep_inserts = 0;
   }
 
+  // The keys that agree with position s's key in at least `length` leading bytes form
+  // one run in `sorted` around index `at` (where s's key would go). These find its
+  // first index and its end by galloping outwards, then bisecting.
+  unsigned run_start(unsigned at, unsigned s, unsigned length) const {
+    unsigned inside = at, step = 1;  // sorted[inside..at) agree
+    while (step <= inside && agreement(sorted[inside - step], s) >= length) {
+      inside -= step;
+      step *= 2;
+    }
+    unsigned outside = step <= inside ? inside - step : 0;  // the run starts above it, or at 0
+    if (step > inside && (inside == 0 || agreement(sorted[0], s) >= length)) return 0;
+    while (inside - outside > 1) {
+      const unsigned middle = outside + (inside - outside) / 2;
+      if (agreement(sorted[middle], s) >= length) {
+        inside = middle;
+      } else {
+        outside = middle;
+      }
+    }
+    return inside;
+  }
+  unsigned run_end(unsigned at, unsigned s, unsigned length) const {
+    unsigned inside = at, step = 1;  // sorted[at..inside) agree
+    while (inside + step <= sorted_count && agreement(sorted[inside + step - 1], s) >= length) {
+      inside += step;
+      step *= 2;
+    }
+    unsigned outside =
+        std::min(inside + step, sorted_count + 1);  // sorted[outside - 1] does not agree, or is past the end
+    while (outside - inside > 1) {
+      const unsigned middle = inside + (outside - inside) / 2;
+      if (agreement(sorted[middle - 1], s) >= length) {
+        inside = middle;
+      } else {
+        outside = middle;
+      }
+    }
+    return inside;
+  }
+
   // insert() through the sorted list; the same result and the same tree.
   void insert_deep(unsigned s) {
     // Leave the list now and then: the search path may have become short again, and
@@ -194,12 +234,16 @@ struct EncoderState {
     const unsigned best = std::max(below, above);
     if (best > 0) {
       // The lowest rank among the keys that agree with s in `best` leading bytes.
-      unsigned first = at, last = at;  // [first, last)
-      while (first > 0 && agreement(sorted[first - 1], s) >= best) --first;
-      while (last < sorted_count && agreement(sorted[last], s) >= best) ++last;
+      const unsigned first = run_start(at, s, best);
+      const unsigned last = run_end(at, s, best);
       unsigned lowest = sorted[first];
+      std::uint32_t lowest_rank = ranks[lowest];
       for (unsigned i = first + 1; i < last; ++i) {
-        if (ranks[sorted[i]] < ranks[lowest]) lowest = sorted[i];
+        const std::uint32_t rank = ranks[sorted[i]];
+        if (rank < lowest_rank) {
+          lowest_rank = rank;
+          lowest = sorted[i];
+        }
       }
       match_position = lowest;
     }
