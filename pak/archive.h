@@ -114,9 +114,9 @@ class PakArchive {
   std::string base_path;
   std::vector<BuildDir> build_dirs;
   int build_dir_count = 0;
-  platform::MappedFile file;           // the mapped pack file; closed for a resource or no pack
-  const std::uint8_t* view = nullptr;  // first byte of the pack
-  std::size_t view_size = 0;           // bytes at view
+  platform::MappedFile file;          // the mapped pack file; closed for a resource or no pack
+  const std::uint8_t* view = nullptr; // first byte of the pack
+  std::size_t view_size = 0;          // bytes at view
   const std::uint8_t* root_records = nullptr;
   std::uint32_t root_count = 0;
   std::vector<EntrySlot> slots;
