@@ -31,8 +31,3 @@ void PakArchive::release_pending() {
   destroy_pending_list(pending);
   pending = nullptr;
 }
-
-PakArchive::~PakArchive() {
-  close();
-  release_pending();
-}
