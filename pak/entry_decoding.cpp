@@ -6,14 +6,6 @@
 #include "encode/decoder.h"
 
 namespace pak {
-namespace {
-
-// No item yields more output per stream byte than the longest run: 69,649 bytes from
-// five. A decoded size above this bound for the stream's length is damage, and no
-// buffer is allocated for it.
-constexpr std::uint64_t MOST_OUTPUT_PER_STREAM_BYTE = (69649 + 4) / 5;
-
-}  // namespace
 
 DecodedEntry decode_entry_checked(ByteView entry) {
   DecodedEntry result;
@@ -22,7 +14,9 @@ DecodedEntry decode_entry_checked(ByteView entry) {
     return result;
   }
   const std::uint32_t decoded_size = encoded_size(entry);
-  if (decoded_size > std::uint64_t(entry.size()) * MOST_OUTPUT_PER_STREAM_BYTE) {
+  // A decoded size that no stream of the entry's length can produce is damage, and no
+  // buffer is allocated for it.
+  if (!decoded_size_plausible(decoded_size, entry.size())) {
     result.problem = "decoded size " + std::to_string(decoded_size) + " too large for a stream of " +
                      std::to_string(entry.size()) + " bytes";
     return result;
