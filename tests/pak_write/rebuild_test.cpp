@@ -17,6 +17,7 @@ class RebuildTest : public ::testing::Test {
   // Writes bytes as data.pak in the scratch directory and opens the archive on it.
   void open_pack(const Bytes& bytes) {
     old_bytes = bytes;
+    archive.close();  // a mapped file cannot be rewritten on Windows
     write_bytes(pack_path(), bytes);
     ASSERT_EQ(archive.open(base().c_str(), 5, 0), 1);
     ASSERT_EQ(archive.is_open, 1);
@@ -193,6 +194,16 @@ TEST_F(RebuildTest, TakenTemporaryNameIsLeftAlone) {
   EXPECT_EQ(read_bytes(dir / "datatemp.pak"), bystander);
   EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"data.pak", "datatemp.pak"}));
   EXPECT_EQ(archive.find_record("alpha.bin"), nullptr);
+}
+
+TEST_F(RebuildTest, TemporaryPackThatCannotBeCreatedKeepsEverything) {
+  open_pack(example_pack());
+  stage("gamma.bin", literal_stream({1}));
+  EXPECT_EQ(archive.rebuild(((dir.path() / "no-such-dir" / "datatemp").string()).c_str(), 1), 0);
+  EXPECT_EQ(reporter.problems.size(), 1u);
+  expect_unchanged();
+  ASSERT_EQ(rebuild(), 1);  // a second call can try again
+  EXPECT_NE(archive.find_record("gamma.bin"), nullptr);
 }
 
 TEST_F(RebuildTest, NamesThatDoNotFitRefuseTheWholeRebuild) {

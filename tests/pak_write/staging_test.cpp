@@ -5,6 +5,10 @@
 
 #include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "pak/archive.h"
 #include "pak/write_messages.h"
 #include "pak_test_util.h"
@@ -110,6 +114,25 @@ TEST_F(StagingTest, UnwritableFileGivesTheMessageAndTheRunGoesOn) {
   EXPECT_EQ(reporter.problems[0].path, (dir / "out") + "\\blocked.bin");
   EXPECT_EQ(read_bytes(out_file("next.bin")), bytes);
 }
+
+#ifdef _WIN32
+TEST_F(StagingTest, FileHeldOpenWithoutSharingGivesTheMessage) {
+  open_loose();
+  fs::create_directories(dir.path() / "out");
+  write_bytes(out_file("held.bin"), bytes_of("old"));
+  HANDLE held = CreateFileA(out_file("held.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const Bytes bytes = bytes_of("data");
+  target.stage_entry("held.bin", bytes.data(), std::uint32_t(bytes.size()));
+  target.stage_entry("next.bin", bytes.data(), std::uint32_t(bytes.size()));
+  CloseHandle(held);
+  ASSERT_EQ(reporter.problems.size(), 1u);
+  EXPECT_EQ(reporter.problems[0].text, pak::FILE_LOCKED_TEXT);
+  EXPECT_EQ(reporter.problems[0].path, (dir / "out") + "\\held.bin");
+  EXPECT_EQ(read_bytes(out_file("held.bin")), bytes_of("old"));
+  EXPECT_EQ(read_bytes(out_file("next.bin")), bytes);
+}
+#endif
 
 TEST_F(StagingTest, BrokenStreamLeavesTheOldFile) {
   open_loose();
