@@ -1,6 +1,7 @@
 #include "encode/decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -41,8 +42,40 @@ struct Decoder {
   // input check and the stream cannot end inside the group.
   template <bool kRoomy>
   bool group(unsigned flags, DecodeResult& error) {
+    // Work on copies: stores through `out` may alias the members, which would force a
+    // reload of both after every output byte.
+    std::size_t pos = this->pos;
+    std::size_t produced = this->produced;
+    auto sync = [&] {
+      this->pos = pos;
+      this->produced = produced;
+    };
     for (int j = 0; j < 8; ++j, flags >>= 1) {
+      if (kRoomy && (flags & 1)) {
+        // A stretch of literals in one step: the flag bits above the group's last item
+        // are shifted-in zeros, so the stretch ends inside the group. After long runs
+        // the stretch may end less than eight bytes before the limit.
+        const unsigned count = static_cast<unsigned>(std::countr_one(flags));
+        const std::size_t room = cap - produced;
+        if (room >= 8 && limit - pos >= 8) {
+          copy8(out + produced, in + pos);
+        } else {
+          std::memcpy(out + produced, in + pos, std::min<std::size_t>(count, room));
+          if (room < count) {
+            produced += room;
+            sync();
+            error = fail(DecodeStatus::output_overflow, pos + room);
+            return false;
+          }
+        }
+        produced += count;
+        pos += count;
+        j += static_cast<int>(count) - 1;
+        flags >>= count - 1;
+        continue;
+      }
       if (!kRoomy && pos >= stream_size) {
+        sync();
         if (j == 0) {
           error = fail(DecodeStatus::truncated_item, pos - 1);
           return false;
@@ -51,12 +84,12 @@ struct Decoder {
       }
       const std::size_t item = pos;
       if (flags & 1) {
-        if (!kRoomy && pos >= limit) return error = truncated(item), false;
-        if (produced >= cap) return error = fail(DecodeStatus::output_overflow, item), false;
+        if (!kRoomy && pos >= limit) return sync(), error = truncated(item), false;
+        if (produced >= cap) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         out[produced++] = in[pos++];
         continue;
       }
-      if (!kRoomy && limit - pos < 2) return error = truncated(item), false;
+      if (!kRoomy && limit - pos < 2) return sync(), error = truncated(item), false;
       const unsigned b0 = in[pos];
       const unsigned b1 = in[pos + 1];
       const unsigned n = b1 & 0x0F;
@@ -66,8 +99,8 @@ struct Decoder {
         const std::size_t slot = ((b0 | (b1 & 0xF0) << 4) + 16) & kWindowMask;
         std::size_t distance = (produced - slot) & kWindowMask;
         if (distance == 0) distance = kWindowSize;
-        if (distance > produced) return error = fail(DecodeStatus::unwritten_slot, item), false;
-        if (cap - produced < length) return error = fail(DecodeStatus::output_overflow, item), false;
+        if (distance > produced) return sync(), error = fail(DecodeStatus::unwritten_slot, item), false;
+        if (cap - produced < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         std::uint8_t* to = out + produced;
         const std::uint8_t* from = to - distance;
         if (distance >= 8 && cap - produced >= 24) {
@@ -75,7 +108,7 @@ struct Decoder {
           // `length` is rewritten by later items and stays below decoded_size.
           copy8(to, from);
           copy8(to + 8, from + 8);
-          if (length > 16) copy8(to + 16, from + 16);
+          copy8(to + 16, from + 16);
         } else if (distance == 1) {
           std::memset(to, *from, length);
         } else {
@@ -87,20 +120,21 @@ struct Decoder {
       std::size_t length;
       std::uint8_t value;
       if (b0 == 0xFF && b1 == 0xFF) {
-        if (!kRoomy && limit - pos < 5) return error = truncated(item), false;
+        if (!kRoomy && limit - pos < 5) return sync(), error = truncated(item), false;
         value = in[pos + 2];
         length = (in[pos + 3] | std::size_t{in[pos + 4]} << 8) + 4114;
         pos += 5;
       } else {
-        if (!kRoomy && limit - pos < 3) return error = truncated(item), false;
+        if (!kRoomy && limit - pos < 3) return sync(), error = truncated(item), false;
         value = in[pos + 2];
         length = (b0 | (b1 & 0xF0) << 4) + 18;
         pos += 3;
       }
-      if (cap - produced < length) return error = fail(DecodeStatus::output_overflow, item), false;
+      if (cap - produced < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
       std::memset(out + produced, value, length);
       produced += length;
     }
+    sync();
     return true;
   }
 
@@ -110,13 +144,16 @@ struct Decoder {
       if (pos >= limit) return truncated(pos);
       const unsigned flags = in[pos++];
       if (limit - (pos - 1) >= kMaxGroupBytes) {
-        if (flags == 0xFF && cap - produced >= 8) {
+        // Groups of eight literals (stored data) in a tight loop while the next group
+        // is still clear of the limit.
+        unsigned all = flags;
+        while (all == 0xFF && cap - produced >= 8 && limit - pos >= 8 + kMaxGroupBytes) {
           copy8(out + produced, in + pos);
           produced += 8;
           pos += 8;
-          continue;
+          all = in[pos++];
         }
-        if (!group<true>(flags, error)) return error;
+        if (!group<true>(all, error)) return error;
       } else if (!group<false>(flags, error)) {
         return error;
       }

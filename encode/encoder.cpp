@@ -21,68 +21,73 @@ constexpr std::uint32_t kHeaderSize = 14;
 constexpr std::size_t kOutBufferSize = 4096;  // groups are collected and written in batches
 
 struct EncoderState {
-  // window[p] for p < 4096, and window[4096 + i] mirrors window[i] for i < 17, so the
-  // key of any position is contiguous. Padding keeps 8-byte loads inside the array.
+  // Keys: window[p] holds the byte at position p with its top bit flipped, so that
+  // signed byte order becomes unsigned order and eight key bytes compare as one
+  // big-endian integer. window[4096 + i] mirrors window[i] for i < 17, so the key of
+  // any position is contiguous. Literals and runs are taken from the input, not from
+  // here.
   std::array<std::uint8_t, kWindowSize + kKeySize + 8> window{};
-  std::array<std::uint16_t, kWindowSize + 1> parent{};
-  std::array<std::uint16_t, kWindowSize + 1> left{};
-  std::array<std::uint16_t, kWindowSize + 1> right{};
+  // The search touches only `nodes` (8 bytes each, 32 KB in all, so that it stays in
+  // the level-1 cache) and the window; the parents serve only for removal.
+  struct Node {
+    std::uint32_t head;      // the first four key bytes, as the top half of key_word(); a node's
+                             // key does not change while it is in the tree
+    std::uint16_t child[2];  // 0: smaller keys (left), 1: greater keys (right)
+  };
+  std::array<Node, kWindowSize + 1> nodes{};
+  std::array<std::uint16_t, kWindowSize + 1> parents{};
   unsigned match_length = 0;
   unsigned match_position = 0;
 
+  EncoderState() { window.fill(0x80); }
+
   void store(unsigned position, std::uint8_t byte) {
-    window[position] = byte;
-    if (position < kKeySize) window[kWindowSize + position] = byte;
+    window[position] = byte ^ 0x80;
+    if (position < kKeySize) window[kWindowSize + position] = byte ^ 0x80;
   }
 
-  // The number of leading key bytes (0 to 17) in which positions a and b agree.
-  unsigned common_prefix(unsigned a, unsigned b) const {
-    const std::uint8_t* x = window.data() + a;
-    const std::uint8_t* y = window.data() + b;
-    for (unsigned i = 0; i < 16; i += 8) {
-      std::uint64_t u, v;
-      std::memcpy(&u, x + i, 8);
-      std::memcpy(&v, y + i, 8);
-      if (const std::uint64_t diff = u ^ v) return i + first_set_byte(diff);
-    }
-    return x[16] == y[16] ? 17 : 16;
+  std::uint64_t key_word(unsigned position) const {
+    std::uint64_t v;
+    std::memcpy(&v, window.data() + position, 8);
+    if constexpr (std::endian::native == std::endian::little) v = byte_swap(v);
+    return v;
   }
 
-  static unsigned first_set_byte(std::uint64_t diff) {
-    // Byte i of the key is byte i of the little-endian load; on a big-endian host it is
-    // the i-th most significant byte.
-    if constexpr (std::endian::native == std::endian::little) return static_cast<unsigned>(std::countr_zero(diff)) / 8;
-    return static_cast<unsigned>(std::countl_zero(diff)) / 8;
+  static std::uint64_t byte_swap(std::uint64_t v) {
+#if defined(__GNUC__)
+    return __builtin_bswap64(v);
+#else
+    v = (v & 0x00FF00FF00FF00FFull) << 8 | (v >> 8 & 0x00FF00FF00FF00FFull);
+    v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
+    return v << 32 | v >> 32;
+#endif
   }
 
   // The parent's link to p (or the header's root link) now names r; r gets p's parent.
   void replace(unsigned p, unsigned r) {
-    const unsigned up = parent[p];
-    if (right[up] == p) {
-      right[up] = static_cast<std::uint16_t>(r);
-    } else {
-      left[up] = static_cast<std::uint16_t>(r);
-    }
-    if (r != 0) parent[r] = static_cast<std::uint16_t>(up);
-    parent[p] = 0;
+    const unsigned up = parents[p];
+    nodes[up].child[nodes[up].child[1] == p] = static_cast<std::uint16_t>(r);
+    if (r != 0) parents[r] = static_cast<std::uint16_t>(up);
+    parents[p] = 0;
   }
 
   // r takes p's place with p's parent and both of p's children.
   void take_place(unsigned p, unsigned r) {
-    left[r] = left[p];
-    right[r] = right[p];
-    if (left[r] != 0) parent[left[r]] = static_cast<std::uint16_t>(r);
-    if (right[r] != 0) parent[right[r]] = static_cast<std::uint16_t>(r);
+    nodes[r].child[0] = nodes[p].child[0];
+    nodes[r].child[1] = nodes[p].child[1];
+    for (unsigned c : nodes[r].child) {
+      if (c != 0) parents[c] = static_cast<std::uint16_t>(r);
+    }
     replace(p, r);
   }
 
   void remove(unsigned p) {
-    if (p == 0 || parent[p] == 0) return;
-    if (right[p] == 0) return replace(p, left[p]);
-    if (left[p] == 0) return replace(p, right[p]);
-    unsigned q = left[p];
-    while (right[q] != 0) q = right[q];
-    replace(q, left[q]);
+    if (p == 0 || parents[p] == 0) return;
+    if (nodes[p].child[1] == 0) return replace(p, nodes[p].child[0]);
+    if (nodes[p].child[0] == 0) return replace(p, nodes[p].child[1]);
+    unsigned q = nodes[p].child[0];
+    while (nodes[q].child[1] != 0) q = nodes[q].child[1];
+    replace(q, nodes[q].child[0]);
     take_place(p, q);
   }
 
@@ -94,36 +99,70 @@ struct EncoderState {
       match_length = 0;
       return;
     }
-    unsigned best = 0;
-    unsigned p = right[kTreeHeader];
+    unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
-      right[kTreeHeader] = static_cast<std::uint16_t>(s);
-      parent[s] = kTreeHeader;
-      left[s] = right[s] = 0;
+      nodes[kTreeHeader].child[1] = static_cast<std::uint16_t>(s);
+      nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
+      parents[s] = kTreeHeader;
       match_length = 0;
       return;
     }
+    const std::uint64_t a0 = key_word(s);
+    const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
+    const std::uint64_t a1 = key_word(s + 8);
+    const unsigned a2 = window[s + 16];
+    unsigned best = 0;
+    unsigned best_position = match_position;
     for (;;) {
-      const unsigned i = common_prefix(s, p);
-      if (i > best) {
-        best = i;
-        match_position = p;
-        if (i == kKeySize) {
-          take_place(p, s);
-          match_length = kKeySize;
-          return;
+      // i: leading key bytes that agree; greater: s's key is the greater one.
+      unsigned i;
+      bool greater;
+      const std::uint32_t h = nodes[p].head;
+      std::uint32_t links;
+      std::memcpy(&links, nodes[p].child, 4);
+      if constexpr (std::endian::native == std::endian::big) links = links << 16 | links >> 16;
+      std::uint64_t b0;
+      if (head != h) {
+        i = static_cast<unsigned>(std::countl_zero(head ^ h)) / 8;
+        greater = head > h;
+      } else if (b0 = key_word(p), a0 != b0) {
+        i = static_cast<unsigned>(std::countl_zero(a0 ^ b0)) / 8;
+        greater = a0 > b0;
+      } else {
+        const std::uint64_t b1 = key_word(p + 8);
+        if (a1 != b1) {
+          i = 8 + static_cast<unsigned>(std::countl_zero(a1 ^ b1)) / 8;
+          greater = a1 > b1;
+        } else {
+          const unsigned b2 = window[p + 16];
+          if (a2 == b2) {
+            nodes[s].head = head;
+            take_place(p, s);
+            match_length = kKeySize;
+            match_position = p;
+            return;
+          }
+          i = 16;
+          greater = a2 > b2;
         }
       }
-      std::uint16_t* link =
-          static_cast<std::int8_t>(window[s + i]) > static_cast<std::int8_t>(window[p + i]) ? &right[p] : &left[p];
-      if (*link == 0) {
-        *link = static_cast<std::uint16_t>(s);
-        parent[s] = static_cast<std::uint16_t>(p);
-        left[s] = right[s] = 0;
+      // best = max(best, i), remembering p when it grows; without a branch, which the
+      // search could not predict.
+      const unsigned grows = 0u - static_cast<unsigned>(i > best);
+      best ^= (best ^ i) & grows;
+      best_position ^= (best_position ^ p) & grows;
+      // Both links were loaded with the head; choose by shifting rather than by
+      // addressing, so the next node's load does not wait for a second load.
+      const unsigned next = (links >> (greater ? 16 : 0)) & 0xFFFF;
+      if (next == 0) {
+        nodes[p].child[greater] = static_cast<std::uint16_t>(s);
+        nodes[s] = {head, {0, 0}};
+        parents[s] = static_cast<std::uint16_t>(p);
         match_length = best;
+        match_position = best_position;
         return;
       }
-      p = *link;
+      p = next;
     }
   }
 };
@@ -201,8 +240,9 @@ std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32
     EncoderState& st = *state;
     unsigned lookahead = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
     for (unsigned i = 0; i < lookahead; ++i) st.store(i + 1, data[i]);
-    st.right[kTreeHeader] = 1;
-    st.parent[1] = kTreeHeader;
+    st.nodes[kTreeHeader].child[1] = 1;
+    st.parents[1] = kTreeHeader;
+    st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
     unsigned s = 1;
     std::size_t k = 0;
 

@@ -30,6 +30,16 @@ std::vector<WellFormed> well_formed() {
       {"flag bits past the last item are ignored", stream_of(2, hex("FF 30 31")), hex("30 31")},
       {"second group", stream_of(20, hex("FF 00 01 02 03 04 05 06 07 03 08 09 F0 F7")),
        hex("00 01 02 03 04 05 06 07 08 09 00 01 02 03 04 05 06 07 08 09")},
+      // The literal sits 36 bytes into its group and four bytes before the stream's end.
+      {"literal after seven long runs",
+       stream_of(7 * 4114 + 19, concat({hex("80"),
+                                        [] {
+                                          Bytes runs;
+                                          for (int i = 0; i < 7; ++i) runs.insert(runs.end(), {0xFF, 0xFF, 0x62, 0, 0});
+                                          return runs;
+                                        }(),
+                                        hex("63 00 00 0F 64")})),
+       concat({repeat('b', 7 * 4114), hex("63"), repeat('d', 18)})},
       // Nine full groups of eight literals take the bulk path, the tenth the careful one.
       {"bulk literals",
        stream_of(80,
@@ -110,6 +120,14 @@ TEST(Decoder, ReportsMalformedStreams) {
        16},
       {"literal past decoded size", stream_of(1, hex("03 61 62")), all, 4, DecodeStatus::output_overflow, 16},
       {"reference past decoded size", stream_of(3, hex("01 61 F0 F0")), all, 8, DecodeStatus::output_overflow, 16},
+      {"literal stretch past decoded size",
+       stream_of(5,
+                 [] {
+                   Bytes items;
+                   for (int g = 0; g < 5; ++g) items.insert(items.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
+                   return items;
+                 }()),
+       all, 64, DecodeStatus::output_overflow, 20},
       {"run past decoded size", stream_of(18, hex("01 61 00 0F 61")), all, 18, DecodeStatus::output_overflow, 16},
       {"stream ends early", stream_of(4, hex("07 61 62 63")), all, 4, DecodeStatus::output_short, 18},
   };

@@ -1,0 +1,206 @@
+// Side-by-side speed of the EnCode codec and common codecs on the same files.
+//
+//   encode_codec_compare [--seconds S] FILE...
+//
+// A FILE of "gen:runs" or "gen:ascending" is generated here instead of read (see
+// README.md). For every file it prints MB/s (input bytes per second) of each codec and
+// the compressed size, then the ratios that the project's speed goals are stated in,
+// with their medians over the files. Every figure is the median of repeated runs.
+
+#include <lz4.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "encode/decoder.h"
+#include "encode/encoder.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+double g_seconds = 0.5;
+
+Bytes generate(const std::string& name) {
+  Bytes b;
+  std::mt19937 rng(1);
+  if (name == "gen:runs") {
+    // Runs of 1 to 100,000 equal bytes between short stretches of text-like bytes.
+    while (b.size() < (2u << 20)) {
+      const std::size_t run = 1 + rng() % (rng() % 4 == 0 ? 100000 : 300);
+      b.insert(b.end(), run, static_cast<std::uint8_t>(rng() % 4 == 0 ? 0 : rng()));
+      for (unsigned i = rng() % 64; i > 0; --i) b.push_back(static_cast<std::uint8_t>('a' + rng() % 26));
+    }
+  } else if (name == "gen:ascending") {
+    // A 32-bit big-endian counter: every key is greater than all before it, so the
+    // match tree degenerates into one long right spine.
+    for (std::uint32_t i = 0; b.size() < (1u << 20); ++i) {
+      b.insert(b.end(), {static_cast<std::uint8_t>(i >> 24), static_cast<std::uint8_t>(i >> 16),
+                         static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    }
+  }
+  return b;
+}
+
+Bytes load(const std::string& path) {
+  if (path.rfind("gen:", 0) == 0) return generate(path);
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    std::exit(1);
+  }
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Median CPU seconds of one call, repeating for about g_seconds of CPU time (at least
+// three calls). CPU time rather than wall time: the machine may be shared.
+double time_it(const std::function<void()>& run) {
+  std::vector<double> times;
+  const std::clock_t start = std::clock();
+  do {
+    const std::clock_t t0 = std::clock();
+    run();
+    times.push_back(static_cast<double>(std::clock() - t0) / CLOCKS_PER_SEC);
+  } while (times.size() < 3 || static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC < g_seconds);
+  std::sort(times.begin(), times.end());
+  return std::max(times[times.size() / 2], 1e-9);
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct Row {
+  std::string name;
+  std::size_t size = 0;
+  std::size_t encoded = 0, deflated6 = 0;
+  double enc = 0, dec = 0, z1 = 0, z6 = 0, z9 = 0, inflate = 0, lz4c = 0, lz4d = 0, zstd1c = 0, zstd1d = 0,
+         copy = 0;  // MB/s
+};
+
+Row measure(const std::string& path) {
+  Row row;
+  const Bytes input = load(path);
+  row.name = path.substr(path.find_last_of('/') + 1);
+  row.size = input.size();
+  const double mb = static_cast<double>(input.size()) / 1e6;
+  auto rate = [mb](double seconds) { return mb / seconds; };
+
+  MemorySink sink;
+  row.enc = rate(time_it([&] {
+    sink = MemorySink();
+    encode_stream(sink, input.data(), static_cast<std::int32_t>(input.size()));
+  }));
+  const Bytes stream = sink.take();
+  row.encoded = stream.size();
+  Bytes output(input.size());
+  row.dec = rate(time_it([&] {
+    if (!decode_stream(output.data(), output.size(), stream.data(), stream.size()).ok()) std::abort();
+  }));
+  if (output != input) {
+    std::fprintf(stderr, "%s: round trip failed\n", path.c_str());
+    std::exit(1);
+  }
+
+  Bytes deflated(compressBound(input.size()));
+  uLongf deflated_size = 0;
+  auto deflate_at = [&](int level) {
+    return rate(time_it([&] {
+      deflated_size = deflated.size();
+      compress2(deflated.data(), &deflated_size, input.data(), input.size(), level);
+    }));
+  };
+  row.z1 = deflate_at(1);
+  row.z9 = deflate_at(9);
+  row.z6 = deflate_at(6);
+  row.deflated6 = deflated_size;
+  row.inflate = rate(time_it([&] {
+    uLongf out_size = output.size();
+    if (uncompress(output.data(), &out_size, deflated.data(), deflated_size) != Z_OK) std::abort();
+  }));
+
+  Bytes lz4(LZ4_compressBound(static_cast<int>(input.size())));
+  int lz4_size = 0;
+  row.lz4c = rate(time_it([&] {
+    lz4_size = LZ4_compress_default(reinterpret_cast<const char*>(input.data()), reinterpret_cast<char*>(lz4.data()),
+                                    static_cast<int>(input.size()), static_cast<int>(lz4.size()));
+  }));
+  row.lz4d = rate(time_it([&] {
+    LZ4_decompress_safe(reinterpret_cast<const char*>(lz4.data()), reinterpret_cast<char*>(output.data()), lz4_size,
+                        static_cast<int>(output.size()));
+  }));
+
+  Bytes zst(ZSTD_compressBound(input.size()));
+  std::size_t zst_size = 0;
+  row.zstd1c = rate(time_it([&] { zst_size = ZSTD_compress(zst.data(), zst.size(), input.data(), input.size(), 1); }));
+  row.zstd1d = rate(time_it([&] { ZSTD_decompress(output.data(), output.size(), zst.data(), zst_size); }));
+
+  row.copy = rate(time_it([&] {
+    std::memcpy(output.data(), input.data(), input.size());
+    asm volatile("" : : "r"(output.data()) : "memory");
+  }));
+  return row;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--seconds" && i + 1 < argc) {
+      g_seconds = std::atof(argv[++i]);
+    } else {
+      files.push_back(argv[i]);
+    }
+  }
+  if (files.empty()) {
+    std::fprintf(stderr, "usage: encode_codec_compare [--seconds S] FILE...\n");
+    return 2;
+  }
+
+  std::vector<Row> rows;
+  std::printf("%-24s %9s %7s %7s | %8s %8s | %7s %7s %7s %8s | %7s %7s | %7s %7s | %8s\n", "MB/s", "size", "enc%",
+              "zlib6%", "encode", "decode", "zlib-1", "zlib-6", "zlib-9", "inflate", "lz4", "lz4-d", "zstd-1", "zstd-d",
+              "memcpy");
+  for (const std::string& f : files) {
+    const Row r = measure(f);
+    rows.push_back(r);
+    std::printf(
+        "%-24s %9zu %6.1f%% %6.1f%% | %8.1f %8.1f | %7.1f %7.1f %7.1f %8.1f | %7.1f %7.1f | %7.1f %7.1f | %8.1f\n",
+        r.name.c_str(), r.size, 100.0 * r.encoded / r.size, 100.0 * r.deflated6 / r.size, r.enc, r.dec, r.z1, r.z6,
+        r.z9, r.inflate, r.lz4c, r.lz4d, r.zstd1c, r.zstd1d, r.copy);
+    std::fflush(stdout);
+  }
+
+  std::vector<double> encs;
+  for (const Row& r : rows) encs.push_back(r.enc);
+  const double median_enc = median(encs);
+  std::printf("\n%-24s %10s %10s %10s %10s %10s %10s %12s\n", "ratios", "dec/infl", "dec/lz4d", "dec/memcpy",
+              "enc/zlib6", "enc/zlib1", "enc/zstd1", "slow/median");
+  std::vector<double> c[7];
+  for (const Row& r : rows) {
+    const double v[7] = {r.dec / r.inflate, r.dec / r.lz4d,   r.dec / r.copy,    r.enc / r.z6,
+                         r.enc / r.z1,      r.enc / r.zstd1c, median_enc / r.enc};
+    for (int i = 0; i < 7; ++i) c[i].push_back(v[i]);
+    std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", r.name.c_str(), v[0], v[1], v[2], v[3],
+                v[4], v[5], v[6]);
+  }
+  std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", "median", median(c[0]), median(c[1]),
+              median(c[2]), median(c[3]), median(c[4]), median(c[5]), median(c[6]));
+  std::printf(
+      "\ngoals: decode >= 4x inflate; encode >= 1x zlib -6; slow/median (encode time per byte against the "
+      "corpus median) <= 5 for every file\n");
+  return 0;
+}
