@@ -277,11 +277,14 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
         target.stage_entry(level.c_str(), nullptr, 0) != 1)
       return 1;
   }
+  // Staged as bytes of length 0, then given the file's bytes as raw data, whatever
+  // they begin with: the rebuild compresses them.
   static const std::uint8_t nothing = 0;
-  if (target.stage_entry(name.c_str(), bytes->empty() ? &nothing : bytes->data(), std::uint32_t(bytes->size())) != 1)
-    return 1;
-  // Raw, whatever it begins with: the rebuild compresses it.
-  target.find_pending(name.c_str())->encoded = 0;
+  if (target.stage_entry(name.c_str(), &nothing, 0) != 1) return 1;
+  PendingEntry* entry = target.find_pending(name.c_str());
+  entry->data = std::move(*bytes);
+  entry->size = std::uint32_t(entry->data.size());
+  entry->encoded = 0;
   return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
 }
 
