@@ -51,10 +51,13 @@ struct Decoder {
       this->produced = produced;
     };
     for (int j = 0; j < 8; ++j, flags >>= 1) {
-      if (kRoomy && (flags & 1)) {
-        // A stretch of literals in one step: the flag bits above the group's last item
-        // are shifted-in zeros, so the stretch ends inside the group. After long runs
-        // the stretch may end less than eight bytes before the limit.
+      if (kRoomy) {
+        // The stretch of literals up to the next other item (possibly none) in one step,
+        // without a branch on the flag bit. The flag bits above the group's last item are
+        // shifted-in zeros, so the stretch ends inside the group. The eight-byte copy
+        // may store bytes past the stretch; later items overwrite them, and nothing reads
+        // output beyond what the items produced. After long runs the stretch may end less
+        // than eight bytes before the limit.
         const unsigned count = static_cast<unsigned>(std::countr_one(flags));
         const std::size_t room = cap - produced;
         if (room >= 8 && limit - pos >= 8) {
@@ -70,9 +73,9 @@ struct Decoder {
         }
         produced += count;
         pos += count;
-        j += static_cast<int>(count) - 1;
-        flags >>= count - 1;
-        continue;
+        j += static_cast<int>(count);
+        flags >>= count;
+        if (j == 8) break;
       }
       if (!kRoomy && pos >= stream_size) {
         sync();
@@ -83,7 +86,7 @@ struct Decoder {
         return true;
       }
       const std::size_t item = pos;
-      if (flags & 1) {
+      if (!kRoomy && (flags & 1)) {
         if (!kRoomy && pos >= limit) return sync(), error = truncated(item), false;
         if (produced >= cap) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         out[produced++] = in[pos++];

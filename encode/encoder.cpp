@@ -235,7 +235,8 @@ std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32
 
   GroupWriter writer(sink);
   if (size != 0) {
-    // About 29 KB: too much for small thread stacks, and the same for every input size.
+    // About 45 KB, the same for every input size: kept off the stack for small thread
+    // stacks.
     auto state = std::make_unique<EncoderState>();
     EncoderState& st = *state;
     unsigned lookahead = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));

@@ -49,6 +49,51 @@ std::vector<std::uint8_t> plain_decode(const std::uint8_t* s, std::size_t end) {
   return out;
 }
 
+// Builds a well-formed stream from a description: each description byte picks an item
+// kind (literal, reference, short run, long run) and the bytes after it fill the item;
+// references only reach back over output already produced. Random streams rarely hold
+// runs and full groups; these hold them all the time.
+std::vector<std::uint8_t> synthesize(const std::uint8_t* d, std::size_t n) {
+  std::vector<std::uint8_t> s = {'E', 'n', 'C', 'o', 'd', 'e', 0, 0, 0, 0, 0, 0, 0, 0};
+  std::uint64_t produced = 0;
+  std::size_t flag_at = 0;
+  int items = 8;
+  std::size_t i = 0;
+  while (i + 6 <= n && produced < (1u << 18)) {
+    if (items == 8) {
+      flag_at = s.size();
+      s.push_back(0);
+      items = 0;
+    }
+    const unsigned kind = d[i] % 4;
+    if (kind == 0 || (kind == 1 && produced == 0)) {
+      s[flag_at] |= static_cast<std::uint8_t>(1u << items);
+      s.push_back(d[i + 1]);
+      produced += 1;
+    } else if (kind == 1) {
+      const unsigned length = 3 + d[i + 1] % 15;
+      const std::uint64_t reach = produced < 4096 ? produced : 4096;
+      const unsigned distance = 1 + static_cast<unsigned>((d[i + 2] | d[i + 3] << 8) % reach);
+      const unsigned f = static_cast<unsigned>(produced - distance - 16) & 0xFFF;
+      s.push_back(static_cast<std::uint8_t>(f));
+      s.push_back(static_cast<std::uint8_t>((f >> 8) << 4 | (length - 3)));
+      produced += length;
+    } else if (kind == 2) {
+      const unsigned f = (d[i + 1] | d[i + 2] << 8) % 4095;
+      s.insert(s.end(), {static_cast<std::uint8_t>(f), static_cast<std::uint8_t>((f >> 8) << 4 | 0x0F), d[i + 3]});
+      produced += f + 18;
+    } else {
+      s.insert(s.end(), {0xFF, 0xFF, d[i + 1], d[i + 2], d[i + 3]});
+      produced += d[i + 2] + 256u * d[i + 3] + 4114;
+    }
+    ++items;
+    i += 4;
+  }
+  for (int b = 0; b < 4; ++b) s[6 + b] = static_cast<std::uint8_t>(produced >> (8 * b));
+  for (int b = 0; b < 4; ++b) s[10 + b] = static_cast<std::uint8_t>(s.size() >> (8 * b));
+  return s;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -61,7 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   size -= 4;
 
   std::vector<std::uint8_t> stream(data, data + size);
-  if (size >= 14 && (available_choice & 0x8000)) {
+  const bool synthesized = (destination_choice & 0x4000) != 0;
+  if (synthesized) {
+    stream = synthesize(data, size);
+    size = stream.size();
+  } else if (size >= 14 && (available_choice & 0x8000)) {
     // Usually give the stream its own magic and a consistent size so the items get
     // exercised; the other half of the inputs keep their raw header.
     std::memcpy(stream.data(), "EnCode", 6);
@@ -85,6 +134,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const DecodeResult result = decode_stream(out.get(), destination_size, in.get(), available);
 
   if (result.produced > destination_size) std::abort();
+  // A synthesized stream given whole, into a destination of its decoded size, is valid.
+  if (synthesized && available == size && destination_size == header.decoded_size && !result.ok()) std::abort();
   if (!result.ok()) return 0;
   if (!header_ok || result.produced != header.decoded_size) std::abort();
   const std::vector<std::uint8_t> expected = plain_decode(in.get(), header.stream_size);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encode/decoder.h"
+#include "tests/encode/model_encoder.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -36,7 +37,3 @@ struct Item {
   std::size_t distance;       // references: how far back the copy starts
 };
 std::vector<Item> list_items(const Bytes& stream);
-
-// The encoder written as plainly as possible: modular window arithmetic, byte by byte
-// key comparison, one write per group.
-Bytes model_encode(const Bytes& input);
