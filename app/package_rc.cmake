@@ -15,7 +15,7 @@ foreach(file IN LISTS files)
   endif()
 endforeach()
 if(count EQUAL 0)
-  message(WARNING "no update package files in ${PACKAGE_DIR}")
+  message(STATUS "no update package files in ${PACKAGE_DIR}")
 endif()
 # Rewrite only on change, so the resources are not rebuilt for nothing.
 if(EXISTS "${OUT}")
