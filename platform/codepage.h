@@ -26,8 +26,7 @@ constexpr std::size_t find_separator(std::string_view text, std::size_t from, bo
 // std::string_view::npos when there is none.
 constexpr std::size_t find_last_separator(std::string_view text, bool slash_too = false) {
   std::size_t last = std::string_view::npos;
-  for (std::size_t i = find_separator(text, 0, slash_too); i < text.size();
-       i = find_separator(text, i + 1, slash_too))
+  for (std::size_t i = find_separator(text, 0, slash_too); i < text.size(); i = find_separator(text, i + 1, slash_too))
     last = i;
   return last;
 }

@@ -42,7 +42,7 @@ class MappedFile {
   std::size_t size_ = 0;
   bool is_open_ = false;
   std::intptr_t file_handle_ = -1;
-  std::intptr_t mapping_handle_ = -1;
+  [[maybe_unused]] std::intptr_t mapping_handle_ = -1;  // Windows only
 };
 
 // Reads a whole existing file; nothing when it cannot be opened or read.

@@ -1,0 +1,207 @@
+// POSIX files, mappings and directories.
+
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/write_faults.h"
+
+namespace platform {
+namespace {
+
+const std::uint8_t empty_file_byte = 0;
+
+bool write_all(int fd, const void* data, std::size_t size) {
+  const auto* at = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    if (!take_write_budget(size)) {
+      errno = ENOSPC;
+      return false;
+    }
+    const ssize_t written = ::write(fd, at, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    at += written;
+    size -= std::size_t(written);
+  }
+  return true;
+}
+
+std::string directory_of(const std::string& native) {
+  const std::size_t slash = native.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return native.substr(0, slash);
+}
+
+// Makes a rename durable: flushes the directory that holds the name.
+void sync_directory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+mode_t new_file_mode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+MappedFile::Status MappedFile::open(const std::string& path) {
+  close();
+  const std::string native = native_path(path);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? Status::missing : Status::failed;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return S_ISDIR(info.st_mode) ? Status::missing : Status::failed;
+  }
+  if (info.st_size == 0) {
+    data_ = &empty_file_byte;
+    size_ = 0;
+  } else {
+    void* view = ::mmap(nullptr, std::size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (view == MAP_FAILED) {
+      ::close(fd);
+      return Status::failed;
+    }
+    ::madvise(view, std::size_t(info.st_size), MADV_RANDOM);
+    data_ = static_cast<const std::uint8_t*>(view);
+    size_ = std::size_t(info.st_size);
+  }
+  file_handle_ = fd;
+  is_open_ = true;
+  return Status::ok;
+}
+
+void MappedFile::close() {
+  if (!is_open_) return;
+  if (size_ > 0) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  if (file_handle_ >= 0) ::close(int(file_handle_));
+  data_ = nullptr;
+  size_ = 0;
+  file_handle_ = -1;
+  is_open_ = false;
+}
+
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
+  const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(std::size_t(info.st_size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += std::size_t(got);
+  }
+  ::close(fd);
+  bytes.resize(done);  // a file that shrank while read gives what was there
+  return bytes;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info;
+  return ::stat(native_path(path).c_str(), &info) == 0;
+}
+
+bool create_directory(const std::string& path) {
+  const std::string native = native_path(path);
+  if (::mkdir(native.c_str(), 0777) == 0) return true;
+  struct stat info;
+  return errno == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void reset_file_attributes(const std::string& path) {
+  const std::string native = native_path(path);
+  struct stat info;
+  if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if ((info.st_mode & S_IWUSR) == 0) ::chmod(native.c_str(), info.st_mode | S_IWUSR);
+}
+
+WriteStatus write_file_replacing(const std::string& path, ByteView data) {
+  const std::string native = native_path(path);
+  const std::string directory = directory_of(native);
+  struct stat target;
+  const bool exists = ::stat(native.c_str(), &target) == 0;
+  if (exists && !S_ISREG(target.st_mode)) return WriteStatus::cannot_open;
+  const std::size_t slash = native.rfind('/');
+  std::string temp = directory + "/." + native.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return WriteStatus::cannot_open;
+  ::fchmod(fd, exists ? (target.st_mode & 07777) | S_IWUSR : new_file_mode());
+  const bool written = write_all(fd, data.data(), data.size()) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    ::unlink(temp.c_str());
+    return WriteStatus::write_failed;
+  }
+  if (::rename(temp.c_str(), native.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return WriteStatus::cannot_open;
+  }
+  sync_directory(directory);
+  return WriteStatus::ok;
+}
+
+OutputFile::Status OutputFile::create_new(const std::string& path) {
+  close();
+  const int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_file_mode());
+  if (fd < 0) return errno == EEXIST ? Status::exists : Status::failed;
+  handle_ = fd;
+  position_ = 0;
+  end_ = 0;
+  return Status::ok;
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+  if (handle_ < 0 || !write_all(int(handle_), data, size)) return false;
+  position_ += size;
+  if (position_ > end_) end_ = position_;
+  return true;
+}
+
+bool OutputFile::seek(std::uint64_t position) {
+  if (handle_ < 0 || ::lseek(int(handle_), off_t(position), SEEK_SET) < 0) return false;
+  position_ = position;
+  return true;
+}
+
+bool OutputFile::seek_to_end() { return seek(end_); }
+
+bool OutputFile::sync() { return handle_ >= 0 && ::fsync(int(handle_)) == 0; }
+
+bool OutputFile::close() {
+  if (handle_ < 0) return true;
+  const bool ok = ::close(int(handle_)) == 0;
+  handle_ = -1;
+  return ok;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  const std::string native_to = native_path(to);
+  if (::rename(native_path(from).c_str(), native_to.c_str()) != 0) return false;
+  sync_directory(directory_of(native_to));
+  return true;
+}
+
+bool remove_file(const std::string& path) { return ::unlink(native_path(path).c_str()) == 0; }
+
+}  // namespace platform

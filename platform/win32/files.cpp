@@ -1,0 +1,187 @@
+// Win32 files, mappings and directories.
+
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include "platform/write_faults.h"
+
+namespace platform {
+namespace {
+
+const std::uint8_t empty_file_byte = 0;
+
+HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+std::intptr_t from_handle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+bool write_all(HANDLE file, const void* data, std::size_t size) {
+  const auto* at = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
+    if (!take_write_budget(chunk)) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, at, chunk, &written, nullptr) || written != chunk) return false;
+    at += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+std::string directory_of(const std::string& path) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(path[i]);
+    if (byte == '\\' || byte == '/') last = i;
+    if (IsDBCSLeadByte(byte) && i + 1 < path.size()) ++i;
+  }
+  if (last == std::string::npos) return ".";
+  return path.substr(0, last == 0 || (last == 2 && path[1] == ':') ? last + 1 : last);
+}
+
+}  // namespace
+
+std::string native_path(const std::string& system_path) { return system_path; }
+
+MappedFile::Status MappedFile::open(const std::string& path) {
+  close();
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  if (file == nullptr || file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? Status::missing : Status::failed;
+  }
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size)) {
+    CloseHandle(file);
+    return Status::failed;
+  }
+  file_handle_ = from_handle(file);
+  is_open_ = true;
+  if (size.QuadPart == 0) {  // an empty file cannot be mapped; it has no bytes to show
+    data_ = &empty_file_byte;
+    size_ = 0;
+    return Status::ok;
+  }
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping == nullptr) {
+    close();
+    return Status::failed;
+  }
+  mapping_handle_ = from_handle(mapping);
+  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (view == nullptr) {
+    close();
+    return Status::failed;
+  }
+  data_ = static_cast<const std::uint8_t*>(view);
+  size_ = std::size_t(size.QuadPart);
+  return Status::ok;
+}
+
+void MappedFile::close() {
+  if (!is_open_) return;
+  if (size_ > 0 && data_) UnmapViewOfFile(data_);
+  if (mapping_handle_ != -1) CloseHandle(as_handle(mapping_handle_));
+  if (file_handle_ != -1) CloseHandle(as_handle(file_handle_));
+  data_ = nullptr;
+  size_ = 0;
+  mapping_handle_ = -1;
+  file_handle_ = -1;
+  is_open_ = false;
+}
+
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) {
+    CloseHandle(file);
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(std::size_t(size.QuadPart));
+  DWORD got = 0;
+  if (!bytes.empty() && !ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, nullptr)) got = 0;
+  CloseHandle(file);
+  bytes.resize(got);
+  return bytes;
+}
+
+bool file_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool create_directory(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void reset_file_attributes(const std::string& path) { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
+
+WriteStatus write_file_replacing(const std::string& path, ByteView data) {
+  char temp[MAX_PATH];
+  if (GetTempFileNameA(directory_of(path).c_str(), "pku", 0, temp) == 0) return WriteStatus::cannot_open;
+  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    DeleteFileA(temp);
+    return WriteStatus::cannot_open;
+  }
+  const bool written = write_all(file, data.data(), data.size()) && FlushFileBuffers(file);
+  const bool closed = CloseHandle(file);
+  if (!written || !closed) {
+    DeleteFileA(temp);
+    return WriteStatus::write_failed;
+  }
+  if (!MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temp);
+    return WriteStatus::cannot_open;
+  }
+  return WriteStatus::ok;
+}
+
+OutputFile::Status OutputFile::create_new(const std::string& path) {
+  close();
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS ? Status::exists : Status::failed;
+  handle_ = from_handle(file);
+  position_ = 0;
+  end_ = 0;
+  return Status::ok;
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+  if (handle_ == -1 || !write_all(as_handle(handle_), data, size)) return false;
+  position_ += size;
+  if (position_ > end_) end_ = position_;
+  return true;
+}
+
+bool OutputFile::seek(std::uint64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = LONGLONG(position);
+  if (handle_ == -1 || !SetFilePointerEx(as_handle(handle_), to, nullptr, FILE_BEGIN)) return false;
+  position_ = position;
+  return true;
+}
+
+bool OutputFile::seek_to_end() { return seek(end_); }
+
+bool OutputFile::sync() { return handle_ != -1 && FlushFileBuffers(as_handle(handle_)); }
+
+bool OutputFile::close() {
+  if (handle_ == -1) return true;
+  const bool ok = CloseHandle(as_handle(handle_));
+  handle_ = -1;
+  return ok;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+bool remove_file(const std::string& path) { return DeleteFileA(path.c_str()); }
+
+}  // namespace platform

@@ -1,0 +1,152 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder per test, as a system path (backslashes on Windows).
+class FilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    folder_ = fs::temp_directory_path() / ("pakupdate-files-" + std::to_string(random()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    platform::inject_write_failure_after(-1);
+    std::error_code error;
+    fs::remove_all(folder_, error);
+  }
+  std::string path(const std::string& name) const { return (folder_ / name).string(); }
+  std::size_t entries() const { return std::size_t(std::distance(fs::directory_iterator(folder_), {})); }
+
+  fs::path folder_;
+};
+
+platform::ByteView view(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string text_of(const std::string& path) {
+  auto bytes = platform::read_file(path);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : "<missing>";
+}
+
+TEST_F(FilesTest, ReplacingWritesWholeContentAndLeavesNoTemporary) {
+  const auto target = path("a.dat");
+  EXPECT_EQ(platform::write_file_replacing(target, view("first")), platform::WriteStatus::ok);
+  EXPECT_EQ(platform::write_file_replacing(target, view("second version")), platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(target), "second version");
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FilesTest, FailedWriteKeepsTheOldFile) {
+  const auto target = path("a.dat");
+  ASSERT_EQ(platform::write_file_replacing(target, view("old content")), platform::WriteStatus::ok);
+  platform::inject_write_failure_after(3);
+  EXPECT_EQ(platform::write_file_replacing(target, view("new content that does not fit")),
+            platform::WriteStatus::write_failed);
+  platform::inject_write_failure_after(-1);
+  EXPECT_EQ(text_of(target), "old content");
+  EXPECT_EQ(entries(), 1u);
+}
+
+TEST_F(FilesTest, ReadOnlyFileCanBeReplacedAfterResettingAttributes) {
+  const auto target = path("ro.dat");
+  ASSERT_EQ(platform::write_file_replacing(target, view("old")), platform::WriteStatus::ok);
+  fs::permissions(target, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  platform::reset_file_attributes(target);
+  EXPECT_EQ(platform::write_file_replacing(target, view("new")), platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(target), "new");
+}
+
+TEST_F(FilesTest, WritingIntoAMissingFolderFailsCleanly) {
+  EXPECT_EQ(platform::write_file_replacing(path("no-such-folder/a.dat"), view("x")),
+            platform::WriteStatus::cannot_open);
+}
+
+TEST_F(FilesTest, OutputFileIsCreatedExclusivelyAndPatchedInPlace) {
+  const auto target = path("out.pak");
+  platform::OutputFile file;
+  ASSERT_EQ(file.create_new(target), platform::OutputFile::Status::ok);
+  ASSERT_TRUE(file.write("aaaa", 4));
+  ASSERT_TRUE(file.write("bbbb", 4));
+  ASSERT_TRUE(file.seek(2));
+  ASSERT_TRUE(file.write("XY", 2));
+  EXPECT_EQ(file.position(), 4u);
+  ASSERT_TRUE(file.seek_to_end());
+  EXPECT_EQ(file.position(), 8u);
+  ASSERT_TRUE(file.sync());
+  ASSERT_TRUE(file.close());
+  EXPECT_EQ(text_of(target), "aaXYbbbb");
+
+  platform::OutputFile again;
+  EXPECT_EQ(again.create_new(target), platform::OutputFile::Status::exists);
+  EXPECT_EQ(text_of(target), "aaXYbbbb");
+}
+
+TEST_F(FilesTest, InjectedFailureStopsOutputFileWrites) {
+  platform::OutputFile file;
+  ASSERT_EQ(file.create_new(path("out.pak")), platform::OutputFile::Status::ok);
+  platform::inject_write_failure_after(5);
+  EXPECT_TRUE(file.write("abc", 3));
+  EXPECT_FALSE(file.write("def", 3));
+}
+
+TEST_F(FilesTest, ReplaceFileMovesOverTheOldOne) {
+  ASSERT_EQ(platform::write_file_replacing(path("old.pak"), view("old")), platform::WriteStatus::ok);
+  ASSERT_EQ(platform::write_file_replacing(path("new.pak"), view("new")), platform::WriteStatus::ok);
+  EXPECT_TRUE(platform::replace_file(path("new.pak"), path("old.pak")));
+  EXPECT_EQ(text_of(path("old.pak")), "new");
+  EXPECT_FALSE(platform::file_exists(path("new.pak")));
+  EXPECT_TRUE(platform::remove_file(path("old.pak")));
+  EXPECT_FALSE(platform::remove_file(path("old.pak")));
+}
+
+TEST_F(FilesTest, MappingTellsMissingFromPresent) {
+  platform::MappedFile mapped;
+  EXPECT_EQ(mapped.open(path("none.pak")), platform::MappedFile::Status::missing);
+  EXPECT_FALSE(mapped.is_open());
+  ASSERT_EQ(platform::write_file_replacing(path("p.pak"), view("pack bytes")), platform::WriteStatus::ok);
+  ASSERT_EQ(mapped.open(path("p.pak")), platform::MappedFile::Status::ok);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped.data()), mapped.size()), "pack bytes");
+  ASSERT_EQ(platform::write_file_replacing(path("empty.pak"), view("")), platform::WriteStatus::ok);
+  ASSERT_EQ(mapped.open(path("empty.pak")), platform::MappedFile::Status::ok);
+  EXPECT_EQ(mapped.size(), 0u);
+}
+
+TEST_F(FilesTest, CreateDirectoryAcceptsAnExistingOne) {
+  EXPECT_TRUE(platform::create_directory(path("sub")));
+  EXPECT_TRUE(platform::create_directory(path("sub")));
+  EXPECT_FALSE(platform::create_directory(path("missing/sub")));
+}
+
+#ifndef _WIN32
+TEST(NativePath, ConvertsSeparatorsCodePageAndDriveLetters) {
+  setenv("WINEPREFIX", "/prefix", 1);
+  struct Case {
+    std::string system, native;
+  } cases[] = {
+      {"a\\b\\c.dat", "a/b/c.dat"},
+      {"/home/x/game\\data.pak", "/home/x/game/data.pak"},
+      {"C:\\Game\\QRM.ini", "/prefix/dosdevices/c:/Game/QRM.ini"},
+      {"d:rel", "/prefix/dosdevices/d:/rel"},
+      {"\xB3\x5C\\x", "\xE8\xA8\xB1/x"},                 // 許 stays one character, its trail byte is no separator
+      {"a\xFF", "a\xFF"},                                // bytes that are not code page 950 pass through
+      {"\xC2\x73\xC4\xFD", "\xE7\x80\x8F\xE8\xA6\xBD"},  // 瀏覽
+  };
+  for (const auto& c : cases) EXPECT_EQ(platform::native_path(c.system), c.native) << c.system;
+  unsetenv("WINEPREFIX");
+}
+#endif
+
+}  // namespace
