@@ -82,6 +82,10 @@ class PakArchive {
   const std::uint8_t* find_record(const char* path) const;
   EntrySlot* load_entry(const char* name);
   int release_entry(EntrySlot* slot);
+  // Opens a pack held in the caller's memory (bytes stay valid until close), without
+  // resources, files or loose-file fallback. Returns 1, or 0 when the root table does
+  // not fit in size bytes (the archive is then closed).
+  int open_memory(const std::uint8_t* bytes, std::size_t size, std::uint32_t slot_count);
 
   // Write side.
   PendingEntry* find_pending(const char* name) const;
@@ -109,6 +113,12 @@ class PakArchive {
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
 
  private:
+  // Read steps.
+  bool attach_view();
+  EntrySlot* free_slot();
+  EntrySlot* load_packed(const char* name);
+  EntrySlot* load_loose(const char* name);
+
   // Rebuild steps.
   BuildLink* build_tree(const std::string& prefix, const std::uint8_t* records, std::uint32_t count);
   void attach_pending();

@@ -1,0 +1,181 @@
+// Read side of PakArchive: open a pack from the resources, a mapped file or memory,
+// look entries up by path, hand out their bytes in slots, fall back to loose files.
+
+#include "pak/archive.h"
+
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "encode/decoder.h"
+#include "pak/directory_view.h"
+#include "pak/entry_decoding.h"
+#include "pak/path_lookup.h"
+#include "platform/resources.h"
+
+PakArchive::PakArchive(const char* base_path, std::uint32_t slot_count) { open(base_path, slot_count, 0); }
+
+namespace {
+
+// Copies path into buffer (PAK_MAX_PATH_LENGTH + 1 bytes) and folds it; false when it
+// is null or too long.
+bool folded_copy(const char* path, char* buffer, std::size_t& length) {
+  if (path == nullptr) return false;
+  length = std::strlen(path);
+  if (length > PAK_MAX_PATH_LENGTH) return false;
+  std::memcpy(buffer, path, length + 1);
+  fold_name(buffer);
+  return true;
+}
+
+}  // namespace
+
+int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
+  close();
+  if (base == nullptr || std::strlen(base) > PAK_MAX_BASE_PATH_LENGTH) return 0;
+  direct = direct_mode;
+  base_path = base;
+  try {
+    slots = std::vector<EntrySlot>(count);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  slot_count = count;
+
+  const std::string pack_name = base_path + ".pak";
+  if (auto resource = platform::find_resource(pack_name)) {
+    view = resource->data();
+    view_size = resource->size();
+  } else {
+    switch (file.open(pack_name)) {
+      case platform::MappedFile::Status::missing:
+        return 1;  // no pack: loose files under base_path
+      case platform::MappedFile::Status::failed:
+        close();
+        return 0;
+      case platform::MappedFile::Status::ok:
+        view = file.data();
+        view_size = file.size();
+        break;
+    }
+  }
+  return attach_view() ? 1 : 0;
+}
+
+int PakArchive::open_memory(const std::uint8_t* bytes, std::size_t size, std::uint32_t count) {
+  close();
+  direct = 0;
+  base_path.clear();
+  try {
+    slots = std::vector<EntrySlot>(count);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  slot_count = count;
+  view = bytes;
+  view_size = size;
+  return attach_view() ? 1 : 0;
+}
+
+bool PakArchive::attach_view() {
+  // The root table must fit in the pack; deeper blocks are checked when they are used.
+  auto root = pak::DirectoryView::at(view, view_size, 0);
+  if (!root) {
+    close();
+    return false;
+  }
+  is_open = 1;
+  root_count = root->count();
+  root_records = root->records();
+  return true;
+}
+
+void PakArchive::close() {
+  is_open = 0;
+  file.close();
+  slots.clear();
+  slot_count = 0;
+  view = nullptr;
+  view_size = 0;
+  root_records = nullptr;
+  root_count = 0;
+}
+
+const std::uint8_t* PakArchive::find_record(const char* path) const {
+  if (is_open == 0) return nullptr;
+  char folded[PAK_MAX_PATH_LENGTH + 1];
+  std::size_t length = 0;
+  if (!folded_copy(path, folded, length)) return nullptr;
+  const auto found = pak::lookup_path(view, view_size, std::string_view(folded, length));
+  return found ? found->directory.record(found->index) : nullptr;
+}
+
+EntrySlot* PakArchive::free_slot() {
+  for (auto& slot : slots)
+    if (slot.in_use == 0) return &slot;
+  return nullptr;
+}
+
+EntrySlot* PakArchive::load_entry(const char* name) {
+  if (is_open == 1 && direct == 0) {
+    if (root_records == nullptr || name == nullptr || *name == 0) return nullptr;
+    if (EntrySlot* slot = load_packed(name)) return slot;
+  }
+  return load_loose(name);
+}
+
+EntrySlot* PakArchive::load_packed(const char* name) {
+  char folded[PAK_MAX_PATH_LENGTH + 1];
+  std::size_t length = 0;
+  if (!folded_copy(name, folded, length)) return nullptr;
+  const auto found = pak::lookup_path(view, view_size, std::string_view(folded, length));
+  if (!found || found->kind != pak::NameKind::file) return nullptr;
+  EntrySlot* slot = free_slot();
+  if (slot == nullptr) return nullptr;
+  const pak::ByteView entry = *found->directory.stretch(found->index);
+
+  if (!pak::looks_encoded(entry)) {
+    if (entry.size() > std::size_t(INT32_MAX)) return nullptr;
+    slot->in_use = 1;
+    slot->owns_data = 0;
+    slot->size = static_cast<int>(entry.size());
+    slot->data = entry.data();
+    return slot;
+  }
+  // A malformed stream is not handed out.
+  auto decoded = pak::decode_entry(entry);
+  if (!decoded || decoded->size() > std::size_t(INT32_MAX)) return nullptr;
+  slot->owned = std::move(*decoded);
+  slot->in_use = 1;
+  slot->owns_data = 1;
+  slot->size = static_cast<int>(slot->owned.size());
+  slot->data = slot->owned.data();
+  return slot;
+}
+
+EntrySlot* PakArchive::load_loose(const char* name) {
+  // An archive opened on memory has no directory of loose files.
+  if (name == nullptr || base_path.empty()) return nullptr;
+  const std::size_t length = std::strlen(name);
+  if (base_path.size() + 1 + length > PAK_MAX_PATH_LENGTH) return nullptr;
+  EntrySlot* slot = free_slot();
+  if (slot == nullptr) return nullptr;
+  auto bytes = platform::read_file(base_path + "\\" + name);
+  if (!bytes || bytes->size() > std::size_t(INT32_MAX)) return nullptr;
+  slot->owned = std::move(*bytes);
+  slot->in_use = 1;
+  slot->owns_data = 1;
+  slot->size = static_cast<int>(slot->owned.size());
+  slot->data = slot->owned.data();
+  return slot;
+}
+
+int PakArchive::release_entry(EntrySlot* slot) {
+  if (slot == nullptr || slot->in_use != 1) return 0;
+  slot->in_use = 0;
+  if (slot->owns_data == 1) std::vector<std::uint8_t>().swap(slot->owned);
+  slot->owns_data = 0;
+  slot->size = 0;
+  slot->data = nullptr;
+  return 1;
+}

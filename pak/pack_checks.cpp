@@ -1,0 +1,86 @@
+#include "pak/pack_checks.h"
+
+#include <cstring>
+#include <string>
+
+#include "pak/archive.h"
+#include "pak/entry_decoding.h"
+#include "platform/codepage.h"
+
+namespace pak {
+namespace {
+
+std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+
+}  // namespace
+
+PackCheckSummary check_pack(const std::uint8_t* view, std::size_t view_size,
+                            const std::function<void(const WalkProblem&)>& on_problem) {
+  PackCheckSummary summary;
+  auto report = [&](std::string_view path, std::uint64_t offset, std::string text) {
+    ++summary.problems;
+    if (on_problem) on_problem({std::string(path), offset, std::move(text)});
+  };
+
+  WalkCallbacks callbacks;
+  callbacks.on_problem = [&](const WalkProblem& problem) { report(problem.path, problem.offset, problem.text); };
+
+  callbacks.on_directory = [&](const WalkDirectory& directory) {
+    ++summary.directories;
+    const DirectoryView& block = directory.block;
+    const auto at = [&](std::uint32_t index) { return std::uint64_t(block.record(index) - view); };
+    if (block.table_end() > directory.stretch_end)
+      report(directory.path, block.offset(),
+             "directory table ends at " + std::to_string(block.table_end()) + ", past its stretch ending at " +
+                 std::to_string(directory.stretch_end));
+    std::optional<std::string_view> previous;
+    for (std::uint32_t i = 0; i + 1 < block.count(); ++i) {
+      const auto name = block.name(i);
+      if (!name || name->empty()) {
+        previous.reset();  // reported by the walk
+        continue;
+      }
+      std::string folded(*name);
+      fold_name(folded);
+      if (folded != *name) report(directory.path, at(i), "name " + quoted(*name) + " is not folded");
+      const std::size_t separator = platform::find_separator(*name, 0);
+      if (separator + 1 < name->size())
+        report(directory.path, at(i), "name " + quoted(*name) + " holds a backslash before its end");
+      if (previous && !(*previous < *name))
+        report(directory.path, at(i),
+               "name " + quoted(*name) + (*previous == *name ? " is stored twice" : " is out of order"));
+      previous = name;
+    }
+    const std::uint32_t last = block.count() - 1;
+    const auto end_name = block.name(last);
+    if (!end_name || !end_name->empty()) report(directory.path, at(last), "end record has a name");
+    if (block.record_offset(last) != directory.stretch_end)
+      report(directory.path, at(last),
+             "end record offset " + std::to_string(block.record_offset(last)) + " is not the end of the directory (" +
+                 std::to_string(directory.stretch_end) + ")");
+  };
+
+  callbacks.on_entry = [&](const WalkEntry& entry) {
+    ++summary.files;
+    summary.stored_bytes += entry.bytes.size();
+    if (!looks_encoded(entry.bytes)) {
+      summary.decoded_bytes += entry.bytes.size();
+      return;
+    }
+    ++summary.encoded;
+    if (std::memcmp(entry.bytes.data() + 4, "de", 2) != 0)
+      report(entry.path, std::uint64_t(entry.bytes.data() - view),
+             "begins with \"EnCo\" but not \"EnCode\": loaded as a stream, extracted as raw bytes");
+    const DecodedEntry decoded = decode_entry_checked(entry.bytes);
+    if (!decoded.ok) {
+      report(entry.path, std::uint64_t(entry.bytes.data() - view), "EnCode stream: " + decoded.problem);
+      return;
+    }
+    summary.decoded_bytes += decoded.bytes.size();
+  };
+
+  walk_pack(view, view_size, callbacks);
+  return summary;
+}
+
+}  // namespace pak

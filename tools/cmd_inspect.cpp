@@ -1,0 +1,231 @@
+// pak list PACK [--json], pak cat PACK PATH, pak verify PACK: look into a pack.
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "pak/archive.h"
+#include "pak/directory_view.h"
+#include "pak/pack_checks.h"
+#include "pak/pack_walk.h"
+#include "platform/codepage.h"
+#include "tools/command_registry.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
+namespace {
+
+constexpr unsigned CODE_PAGE_950 = 950;
+
+bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    std::cerr << "pak: cannot read " << path << "\n";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (!in.eof() && in.fail()) {
+    std::cerr << "pak: cannot read " << path << "\n";
+    return false;
+  }
+  return true;
+}
+
+bool is_ascii(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// Converts text between code page 950 and UTF-8; nothing when it does not convert.
+std::optional<std::string> convert(std::string_view text, bool to_utf8) {
+  if (is_ascii(text)) return std::string(text);
+#ifdef _WIN32
+  const UINT from = to_utf8 ? CODE_PAGE_950 : CP_UTF8;
+  const UINT to = to_utf8 ? CP_UTF8 : CODE_PAGE_950;
+  const int wide_length = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
+  if (wide_length <= 0) return std::nullopt;
+  std::wstring wide(std::size_t(wide_length), L'\0');
+  MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), wide.data(), wide_length);
+  const int length = WideCharToMultiByte(to, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::nullopt;
+  std::string out(std::size_t(length), '\0');
+  WideCharToMultiByte(to, 0, wide.data(), wide_length, out.data(), length, nullptr, nullptr);
+  return out;
+#else
+  iconv_t converter = to_utf8 ? iconv_open("UTF-8", "CP950") : iconv_open("CP950", "UTF-8");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string in(text);
+  std::string out(text.size() * 3 + 4, '\0');
+  char* in_at = in.data();
+  std::size_t in_left = in.size();
+  char* out_at = out.data();
+  std::size_t out_left = out.size();
+  const std::size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
+  iconv_close(converter);
+  if (result == static_cast<std::size_t>(-1) || in_left != 0) return std::nullopt;
+  out.resize(out.size() - out_left);
+  return out;
+#endif
+}
+
+// An entry path for people: code page 950 shown as UTF-8; bytes that do not convert
+// are shown as \xNN.
+std::string display_path(std::string_view path) {
+  if (auto utf8 = convert(path, true)) return *utf8;
+  std::string shown;
+  for (unsigned char c : path) {
+    if (c < 0x80) {
+      shown += char(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+// An entry path typed by a person: '/' separates levels as '\' does, and on POSIX,
+// where arguments are UTF-8, the text is converted to code page 950.
+std::string entry_path_argument(const std::string& typed) {
+  std::string path = typed;
+#ifndef _WIN32
+  if (auto cp950 = convert(typed, false)) path = *cp950;
+#endif
+  for (std::size_t i = platform::find_separator(path, 0, true); i < path.size();
+       i = platform::find_separator(path, i + 1, true))
+    path[i] = '\\';
+  return path;
+}
+
+std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string problem_line(const pak::WalkProblem& problem) {
+  const std::string where = problem.path.empty() ? "\\" : display_path(problem.path);
+  return where + " (offset " + std::to_string(problem.offset) + "): " + problem.text;
+}
+
+int list(const std::string& pack_path, bool json) {
+  std::vector<std::uint8_t> pack;
+  if (!read_pack(pack_path, pack)) return 1;
+  bool first = true;
+  if (json) std::cout << "[";
+  pak::WalkCallbacks callbacks;
+  callbacks.on_entry = [&](const pak::WalkEntry& entry) {
+    const bool encoded = pak::looks_encoded(entry.bytes);
+    const std::uint64_t decoded = encoded ? pak::encoded_size(entry.bytes) : entry.bytes.size();
+    const std::string path = display_path(entry.path);
+    if (json) {
+      std::cout << (first ? "\n" : ",\n") << "  {\"stored\": " << entry.bytes.size() << ", \"kind\": \""
+                << (encoded ? "encode" : "raw") << "\", \"decoded\": " << decoded << ", \"path\": " << json_string(path)
+                << "}";
+    } else {
+      std::cout << entry.bytes.size() << ' ' << (encoded ? "encode" : "raw") << ' ' << decoded << ' ' << path << '\n';
+    }
+    first = false;
+  };
+  callbacks.on_problem = [&](const pak::WalkProblem& problem) {
+    std::cerr << "pak: " << pack_path << ": " << problem_line(problem) << "\n";
+  };
+  const bool sound = pak::walk_pack(pack.data(), pack.size(), callbacks);
+  if (json) std::cout << (first ? "]\n" : "\n]\n");
+  return sound ? 0 : 1;
+}
+
+int cat(const std::string& pack_path, const std::string& typed_path) {
+  std::vector<std::uint8_t> pack;
+  if (!read_pack(pack_path, pack)) return 1;
+  PakArchive archive;
+  if (archive.open_memory(pack.data(), pack.size(), 1) != 1) {
+    std::cerr << "pak: " << pack_path << ": not a pack (its root table does not fit)\n";
+    return 1;
+  }
+  const std::string path = entry_path_argument(typed_path);
+  EntrySlot* slot = archive.load_entry(path.c_str());
+  if (slot == nullptr) {
+    const bool present = archive.find_record(path.c_str()) != nullptr;
+    std::cerr << "pak: " << pack_path << ": " << typed_path
+              << (present ? " is a directory or a damaged entry\n" : " is not in the pack\n");
+    return 1;
+  }
+#ifdef _WIN32
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  const std::size_t size = std::size_t(slot->size);
+  const std::size_t written = std::fwrite(slot->data, 1, size, stdout);
+  archive.release_entry(slot);
+  if (written != size || std::fflush(stdout) != 0) {
+    std::cerr << "pak: cannot write to the standard output\n";
+    return 1;
+  }
+  return 0;
+}
+
+int verify(const std::string& pack_path) {
+  std::vector<std::uint8_t> pack;
+  if (!read_pack(pack_path, pack)) return 1;
+  const pak::PackCheckSummary summary = pak::check_pack(
+      pack.data(), pack.size(), [](const pak::WalkProblem& problem) { std::cout << problem_line(problem) << "\n"; });
+  if (summary.problems != 0) {
+    std::cerr << "pak: " << pack_path << ": " << summary.problems << " problem" << (summary.problems == 1 ? "" : "s")
+              << "\n";
+    return 1;
+  }
+  std::cout << "ok: " << summary.files << " files (" << summary.encoded << " EnCode), " << summary.directories
+            << " directories, " << summary.stored_bytes << " bytes stored, " << summary.decoded_bytes
+            << " bytes decoded, pack " << pack.size() << " bytes\n";
+  return 0;
+}
+
+void add_inspect_commands(CLI::App& app, int& exit_code) {
+  static std::string list_pack, cat_pack, cat_path, verify_pack;
+  static bool list_json = false;
+
+  auto* list_command = app.add_subcommand(
+      "list", "List the file entries of a pack: STORED KIND DECODED PATH, one line each, in walk order");
+  list_command->add_option("PACK", list_pack, "the pack file")->required();
+  list_command->add_flag("--json", list_json, "print a JSON array of {stored, kind, decoded, path} instead");
+  list_command->callback([&exit_code] { exit_code = list(list_pack, list_json); });
+
+  auto* cat_command = app.add_subcommand("cat", "Write an entry's bytes (decoded) to the standard output");
+  cat_command->add_option("PACK", cat_pack, "the pack file")->required();
+  cat_command->add_option("PATH", cat_path, "the entry's path inside the pack ('\\' or '/' between levels)")
+      ->required();
+  cat_command->callback([&exit_code] { exit_code = cat(cat_pack, cat_path); });
+
+  auto* verify_command = app.add_subcommand(
+      "verify", "Check a pack: bounds, table order, folded names, end records, every EnCode stream decoded");
+  verify_command->add_option("PACK", verify_pack, "the pack file")->required();
+  verify_command->callback([&exit_code] { exit_code = verify(verify_pack); });
+}
+
+CommandRegistration registration{20, add_inspect_commands};
+
+}  // namespace
