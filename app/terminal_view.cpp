@@ -85,11 +85,7 @@ bool TerminalView::visible(int id) const {
   return found != visible_.end() && found->second;
 }
 
-void TerminalView::show_control(int id, bool shown) {
-  const bool was = visible(id);
-  visible_[id] = shown;
-  if (id == IDC_PROGRESS && shown && !was) draw_progress();
-}
+void TerminalView::show_control(int id, bool shown) { visible_[id] = shown; }
 
 void TerminalView::set_text(int id, std::string_view text) { texts_[id] = std::string(text); }
 
@@ -127,6 +123,13 @@ void TerminalView::draw_progress() {
   out_.flush();
 }
 
+bool TerminalView::read_line(std::string& line) {
+  const bool got = static_cast<bool>(std::getline(in_, line));
+  // A terminal echoes the line and its break; input from a pipe leaves the prompt open.
+  if (!got || !input_is_terminal_) out_ << '\n';
+  return got;
+}
+
 void TerminalView::end_progress_line() {
   if (!progress_line_open_) return;
   out_ << '\n';
@@ -136,7 +139,7 @@ void TerminalView::end_progress_line() {
 bool TerminalView::browse_install_dir(std::string& folder) {
   out_ << "Folder (empty line cancels): " << std::flush;
   std::string line;
-  if (!std::getline(in_, line)) return false;
+  if (!read_line(line)) return false;
   line = trimmed(line);
   if (line.empty()) return false;
   auto system_path = utf8_to_cp950(line);
@@ -157,7 +160,7 @@ void TerminalView::message_box(std::string_view text, std::string_view caption) 
     std::getline(in_, line);
   }
   out_.flush();
-  if (visible(IDC_PROGRESS)) draw_progress();
+  if (visible(IDC_PROGRESS) && output_is_terminal_) draw_progress();
 }
 
 void TerminalView::end_dialog(int result) {
@@ -191,8 +194,7 @@ int TerminalView::run(const DialogHost& host) {
   while (!ended_) {
     out_ << (visible(IDOK) ? "Command (ok, cancel, browse): " : "Command (cancel, browse): ") << std::flush;
     std::string line;
-    if (!std::getline(in_, line)) {
-      out_ << '\n';
+    if (!read_line(line)) {
       update_dialog_command(*this, IDCANCEL);
       break;
     }

@@ -46,6 +46,8 @@ class TerminalView : public DialogView {
   void print_notes();
   void draw_progress();
   void end_progress_line();
+  // Reads one line of input; false at the end of input.
+  bool read_line(std::string& line);
 
   std::istream& in_;
   std::ostream& out_;

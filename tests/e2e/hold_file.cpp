@@ -12,7 +12,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: hold_file PATH READY RELEASE\n");
     return 2;
   }
-  HANDLE held = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE held =
+      CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "hold_file: cannot open %s (error %lu)\n", argv[1], GetLastError());
     return 1;
