@@ -9,8 +9,14 @@ foreach(file IN LISTS files)
   get_filename_component(name "${file}" NAME)
   string(TOUPPER "${name}" upper)
   if(upper STREQUAL "UPDATA.INI" OR upper STREQUAL "NOTE.TXT" OR upper MATCHES "\\.PAK$")
+    # windres takes the name as a bare word (quoted names would merge with the string
+    # before them), so it must be one.
+    if(NOT upper MATCHES "^[A-Z_][A-Z0-9_.]*$")
+      message(FATAL_ERROR "package file ${name}: a resource name holds only letters, digits, '_' and '.', "
+                          "and does not begin with a digit")
+    endif()
     string(REPLACE "\\" "/" path "${file}")
-    string(APPEND text "\"${upper}\" RCDATA \"${path}\"\n")
+    string(APPEND text "${upper} RCDATA \"${path}\"\n")
     math(EXPR count "${count} + 1")
   endif()
 endforeach()
