@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "pak/pak_format.h"
@@ -109,7 +111,8 @@ class PakArchive {
   int import_pack(PakArchive& source);
   int walk_directory(PakArchive& source, const char* prefix, const std::uint8_t* records, int n);
   int rebuild(const char* temp_base, int replace);
-  // Destroys every staged entry; pending is empty afterwards.
+  // Destroys every staged entry; pending is empty afterwards. Code that empties the
+  // list otherwise must not reuse the archive for staging.
   void release_pending();
 
   // Fields.
@@ -145,4 +148,10 @@ class PakArchive {
   std::uint64_t write_directory(ByteSink& file, const std::string& prefix, int dir_index);
   struct RebuildState;
   RebuildState* rebuild_state = nullptr;  // set while rebuild runs
+  // find_pending's index: the first entry of each name, valid while pending is the
+  // head it was built for (stage_entry keeps it up to date; other changes to the
+  // list make find_pending build it again).
+  mutable std::unordered_map<std::string_view, PendingEntry*> pending_index;
+  mutable const PendingEntry* pending_index_head = nullptr;
+  void index_pushed_entry(PendingEntry* entry, const PendingEntry* old_head);
 };

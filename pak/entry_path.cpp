@@ -48,15 +48,15 @@ bool is_directory_path(std::string_view path) {
 std::size_t last_component_start(std::string_view path) {
   std::size_t last = 0;
   const std::size_t stop = is_directory_path(path) ? path.size() - 1 : path.size();
-  for (std::size_t i = platform::find_separator(path, 1); i < stop; i = platform::find_separator(path, i + 1))
-    last = i + 1;
+  for (std::size_t i = platform::find_separator(path, 0); i < stop; i = platform::find_separator(path, i + 1))
+    if (i != 0) last = i + 1;
   return last;
 }
 
 std::string_view directory_part(std::string_view path) {
   std::size_t end = 0;
-  for (std::size_t i = platform::find_separator(path, 1); i < path.size(); i = platform::find_separator(path, i + 1))
-    end = i + 1;
+  for (std::size_t i = platform::find_separator(path, 0); i < path.size(); i = platform::find_separator(path, i + 1))
+    if (i != 0) end = i + 1;
   return path.substr(0, end);
 }
 

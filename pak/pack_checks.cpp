@@ -10,7 +10,14 @@
 namespace pak {
 namespace {
 
-std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+// "name \"NAME\" WHAT".
+std::string name_problem(std::string_view name, const char* what) {
+  std::string text = "name \"";
+  text.append(name);
+  text.append("\" ");
+  text.append(what);
+  return text;
+}
 
 }  // namespace
 
@@ -33,22 +40,24 @@ PackCheckSummary check_pack(const std::uint8_t* view, std::size_t view_size,
       report(directory.path, block.offset(),
              "directory table ends at " + std::to_string(block.table_end()) + ", past its stretch ending at " +
                  std::to_string(directory.stretch_end));
-    std::optional<std::string_view> previous;
+    bool has_previous = false;
+    std::string_view previous;
     for (std::uint32_t i = 0; i + 1 < block.count(); ++i) {
-      const auto name = block.name(i);
-      if (!name || name->empty()) {
-        previous.reset();  // reported by the walk
+      const auto stored = block.name(i);
+      if (!stored || stored->empty()) {
+        has_previous = false;  // reported by the walk
         continue;
       }
-      std::string folded(*name);
+      const std::string_view name = *stored;
+      std::string folded(name);
       fold_name(folded);
-      if (folded != *name) report(directory.path, at(i), "name " + quoted(*name) + " is not folded");
-      const std::size_t separator = platform::find_separator(*name, 0);
-      if (separator + 1 < name->size())
-        report(directory.path, at(i), "name " + quoted(*name) + " holds a backslash before its end");
-      if (previous && !(*previous < *name))
-        report(directory.path, at(i),
-               "name " + quoted(*name) + (*previous == *name ? " is stored twice" : " is out of order"));
+      if (folded != name) report(directory.path, at(i), name_problem(name, "is not folded"));
+      const std::size_t separator = platform::find_separator(name, 0);
+      if (separator + 1 < name.size())
+        report(directory.path, at(i), name_problem(name, "holds a backslash before its end"));
+      if (has_previous && !(previous < name))
+        report(directory.path, at(i), name_problem(name, previous == name ? "is stored twice" : "is out of order"));
+      has_previous = true;
       previous = name;
     }
     const std::uint32_t last = block.count() - 1;

@@ -17,22 +17,31 @@ void destroy_pending_list(PendingEntry* head) {
 }
 
 PendingEntry* PakArchive::find_pending(const char* wanted) const {
-  if (wanted == nullptr) return nullptr;
-  const std::size_t length = std::strlen(wanted);
-  for (PendingEntry* entry = pending; entry != nullptr; entry = entry->next) {
-    // An entry without a name matches nothing.
-    if (!entry->name.empty() && entry->name.size() == length && std::memcmp(entry->name.data(), wanted, length) == 0)
-      return entry;
+  if (wanted == nullptr || pending == nullptr) return nullptr;
+  if (pending_index_head != pending) {
+    // The list changed behind the index: index it again, the first entry of a name
+    // (from the head) winning. An entry without a name matches nothing.
+    pending_index.clear();
+    for (PendingEntry* entry = pending; entry != nullptr; entry = entry->next)
+      if (!entry->name.empty()) pending_index.emplace(entry->name, entry);
+    pending_index_head = pending;
   }
-  return nullptr;
+  auto found = pending_index.find(std::string_view(wanted));
+  return found == pending_index.end() ? nullptr : found->second;
+}
+
+void PakArchive::index_pushed_entry(PendingEntry* entry, const PendingEntry* old_head) {
+  if (pending_index_head != old_head) {
+    pending_index_head = nullptr;  // built afresh by the next lookup
+    return;
+  }
+  if (!entry->name.empty()) pending_index.insert_or_assign(entry->name, entry);  // the head comes first
+  pending_index_head = entry;
 }
 
 void PakArchive::release_pending() {
+  pending_index.clear();
+  pending_index_head = nullptr;
   destroy_pending_list(pending);
   pending = nullptr;
-}
-
-PakArchive::~PakArchive() {
-  close();
-  release_pending();
 }

@@ -353,7 +353,7 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
 
   pak::FileSink sink(out);
   write_directory(sink, "", 0);
-  bool written = !state.failed() && !sink.failed();
+  bool written = sink.flush() && !state.failed();
   written = written && out.sync();
   written = out.close() && written;
   if (!written) {

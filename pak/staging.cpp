@@ -132,8 +132,10 @@ int PakArchive::stage_entry(const char* name, const std::uint8_t* bytes, std::ui
   }
   entry->encoded = begins_with_encode(entry->data) ? 1 : 0;
   if (created) {
+    const PendingEntry* old_head = pending;
     entry->next = pending;
     pending = entry;
+    index_pushed_entry(entry, old_head);
   }
   if (write_now) {
     const std::string path = base_path + "\\" + folded;

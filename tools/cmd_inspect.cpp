@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr unsigned CODE_PAGE_950 = 950;
-
 bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
@@ -52,8 +50,8 @@ bool is_ascii(std::string_view text) {
 std::optional<std::string> convert(std::string_view text, bool to_utf8) {
   if (is_ascii(text)) return std::string(text);
 #ifdef _WIN32
-  const UINT from = to_utf8 ? CODE_PAGE_950 : CP_UTF8;
-  const UINT to = to_utf8 ? CP_UTF8 : CODE_PAGE_950;
+  const UINT from = to_utf8 ? 950u : CP_UTF8;
+  const UINT to = to_utf8 ? CP_UTF8 : 950u;
   const int wide_length = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
   if (wide_length <= 0) return std::nullopt;
   std::wstring wide(std::size_t(wide_length), L'\0');

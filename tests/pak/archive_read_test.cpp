@@ -164,17 +164,18 @@ TEST(PackLookup, FindsEntryIfAndOnlyIfPresent) {
   for (int n = 1; n <= 9; ++n) {
     std::vector<pak_test::Entry> entries;
     for (int i = 0; i < n; ++i) {
-      entries.push_back({"f" + std::to_string(i * 2 + 1), bytes_of("x")});
-      entries.push_back({"d\\e\\f" + std::to_string(i * 2 + 1), bytes_of("y")});
+      entries.push_back({std::string("f") + std::to_string(i * 2 + 1), bytes_of("x")});
+      entries.push_back({std::string("d\\e\\f") + std::to_string(i * 2 + 1), bytes_of("y")});
     }
     const Bytes pack = PackBuilder::build(entries);
     PakArchive archive;
     ASSERT_EQ(archive.open_memory(pack.data(), pack.size(), 5), 1);
     for (int i = 0; i <= 2 * n; ++i) {
       const bool present = i % 2 == 1;
-      const std::string name = "f" + std::to_string(i);
+      std::string name = "f";
+      name += std::to_string(i);
       EXPECT_EQ(archive.find_record(name.c_str()) != nullptr, present) << n << " " << name;
-      EXPECT_EQ(archive.find_record(("D\\E\\" + name).c_str()) != nullptr, present) << n << " " << name;
+      EXPECT_EQ(archive.find_record((std::string("D\\E\\") + name).c_str()) != nullptr, present) << n << " " << name;
     }
     EXPECT_EQ(archive.find_record("f"), nullptr);
     EXPECT_EQ(archive.find_record("g"), nullptr);
@@ -206,17 +207,17 @@ TEST(PackLookup, TrailByteBackslashDoesNotSplit) {
   const std::string character = "\xB3\\";
   const Bytes pack = PackBuilder::build({{character, bytes_of("one")},
                                          {character + ".txt", bytes_of("two")},
-                                         {"d" + character + "\\x.bin", bytes_of("three")}});
+                                         {std::string("d") + character + "\\x.bin", bytes_of("three")}});
   PakArchive archive;
   ASSERT_EQ(archive.open_memory(pack.data(), pack.size(), 5), 1);
   for (const auto& [path, content] : {std::pair{character, "one"}, std::pair{character + ".TXT", "two"},
-                                      std::pair{"D" + character + "\\X.bin", "three"}}) {
+                                      std::pair{std::string("D") + character + "\\X.bin", "three"}}) {
     EntrySlot* slot = archive.load_entry(path.c_str());
     ASSERT_NE(slot, nullptr) << path;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(slot->data), slot->size), content);
     archive.release_entry(slot);
   }
-  EXPECT_EQ(archive.find_record(("d" + character).c_str()), nullptr);
+  EXPECT_EQ(archive.find_record((std::string("d") + character).c_str()), nullptr);
 }
 
 TEST(PackLookup, OverLongPathsAreRefused) {
@@ -375,8 +376,8 @@ class PackFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     directory_ = std::filesystem::temp_directory_path() /
-                 ("pak_read_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                 (std::string("pak_read_test_") + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                  "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(directory_);
     std::filesystem::create_directories(directory_);
   }

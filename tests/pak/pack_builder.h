@@ -94,11 +94,11 @@ inline void put_u32(Bytes& pack, std::size_t at, std::uint32_t value) { store_u3
 
 // An EnCode stream of the given groups (flag byte and items, as bytes).
 inline Bytes stream_of(std::uint32_t decoded_size, const Bytes& groups) {
-  Bytes stream = bytes_of("EnCode");
-  stream.resize(14);
+  Bytes stream(14 + groups.size());
+  std::memcpy(stream.data(), "EnCode", 6);
   store_u32(stream.data() + 6, decoded_size);
-  store_u32(stream.data() + 10, std::uint32_t(14 + groups.size()));
-  stream.insert(stream.end(), groups.begin(), groups.end());
+  store_u32(stream.data() + 10, std::uint32_t(stream.size()));
+  std::copy(groups.begin(), groups.end(), stream.begin() + 14);
   return stream;
 }
 

@@ -155,10 +155,11 @@ TEST(PackCheck, ReportsOrderFoldingEndRecordsAndStreams) {
       " @76: name \"b\" is stored twice",
       " @184: name \"a\" is out of order",
       " @256: end record has a name",
-      "d\\ @" + d_end + ": end record offset " + std::to_string(load_u32(pack.data() + d_block + 4 + 36)) +
+      std::string("d\\ @") + d_end + ": end record offset " + std::to_string(load_u32(pack.data() + d_block + 4 + 36)) +
           " is not the end of the directory (" + std::to_string(load_u32(pack.data() + 148)) + ")",
-      "s @" + s_offset + ": EnCode stream: ",
-      "a @" + t_offset + ": begins with \"EnCo\" but not \"EnCode\": loaded as a stream, extracted as raw bytes",
+      std::string("s @") + s_offset + ": EnCode stream: ",
+      std::string("a @") + t_offset +
+          ": begins with \"EnCo\" but not \"EnCode\": loaded as a stream, extracted as raw bytes",
   };
   ASSERT_EQ(problems.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i)

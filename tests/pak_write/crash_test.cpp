@@ -89,13 +89,13 @@ TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
   std::mt19937 random(12345);
   std::vector<std::pair<std::string, Bytes>> old_entries, new_entries;
   old_entries.push_back({"d\\", {}});
-  for (int i = 0; i < 300; ++i)
-    old_entries.push_back({(i % 2 ? "d\\f" : "f") + std::to_string(i) + ".bin", some_bytes(random, 3000)});
+  for (int i = 0; i < 120; ++i)
+    old_entries.push_back({(i % 2 ? "d\\f" : "f") + std::to_string(i) + ".bin", some_bytes(random, 1500)});
   new_entries.push_back({"d\\", {}});
-  for (int i = 0; i < 300; i += 3)
-    new_entries.push_back({(i % 2 ? "d\\f" : "f") + std::to_string(i) + ".bin", some_bytes(random, 4000)});
+  for (int i = 0; i < 120; i += 3)
+    new_entries.push_back({(i % 2 ? "d\\f" : "f") + std::to_string(i) + ".bin", some_bytes(random, 2000)});
   new_entries.push_back({"n\\", {}});
-  for (int i = 0; i < 50; ++i) new_entries.push_back({"n\\g" + std::to_string(i) + ".bin", some_bytes(random, 2000)});
+  for (int i = 0; i < 20; ++i) new_entries.push_back({"n\\g" + std::to_string(i) + ".bin", some_bytes(random, 2000)});
   make_pack(dir / "old", old_entries);
   make_pack(dir / "source", new_entries);
   const Bytes old_pack = read_bytes(dir / "old.pak");

@@ -254,7 +254,9 @@ TEST_F(RebuildTest, UnsortedOldTableGivesNoDuplicateRecord) {
 TEST_F(RebuildTest, FullDiskKeepsTheOldPack) {
   // Large enough that the failure can hit the table, the data and the patching.
   open_pack(example_pack());
-  const Bytes payload = filled(3000, 3);
+  Bytes payload(3000);
+  std::uint32_t noise = 1;
+  for (auto& byte : payload) byte = std::uint8_t((noise = noise * 1103515245 + 12345) >> 24);  // incompressible
   stage("big.bin", payload);
   stage("sub\\beta.bin", literal_stream(filled(20, 5)));
   for (std::int64_t limit : {0, 1, 4, 100, 150, 300, 1000, 2000}) {

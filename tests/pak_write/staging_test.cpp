@@ -211,3 +211,26 @@ TEST_F(StagingTest, ImportIntoOpenPackAddsNewDirectories) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PendingLookup, FindsEntriesHowEverTheyWereQueued) {
+  PakArchive archive;
+  // Queued by hand, as a tool does for a pack built from scratch.
+  auto* first = new PendingEntry("a\\b.bin", 0);
+  auto* unnamed = new PendingEntry("", 0);
+  unnamed->next = first;
+  archive.pending = unnamed;
+  EXPECT_EQ(archive.find_pending("a\\b.bin"), first);
+  EXPECT_EQ(archive.find_pending(""), nullptr);
+  // Queued by hand after the lookup built its index.
+  auto* shadow = new PendingEntry("a\\b.bin", 0);
+  shadow->next = archive.pending;
+  archive.pending = shadow;
+  EXPECT_EQ(archive.find_pending("a\\b.bin"), shadow);  // the first from the head
+  archive.release_pending();
+  EXPECT_EQ(archive.pending, nullptr);
+  EXPECT_EQ(archive.find_pending("a\\b.bin"), nullptr);
+}
+
+}  // namespace
