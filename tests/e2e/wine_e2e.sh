@@ -8,7 +8,8 @@
 # demo/package. OUT_DIR (default WINDOWS_BUILD_DIR/e2e-wine) receives screenshots
 # and logs. Cases:
 #   ok      Return on the dialog installs; the result equals the Linux run's byte for byte
-#   cancel  Escape on the dialog writes nothing
+#   cancel  Escape on the dialog writes nothing; a running game client (a window of
+#           class TOVENCLASS) was asked to close before the dialog showed
 #   locked  a payload file held open without sharing brings up the message box with
 #           the file's path as caption; every other entry is still written
 # Runs Wine in a fresh prefix under zh_TW.UTF-8 (code page 950), on an Xvfb display
@@ -26,9 +27,10 @@ make_game=$here/../../demo/make-demo-game.sh
 
 updater_exe=$win_build/app/updater.exe
 hold_exe=$win_build/tests/e2e/hold_file.exe
+game_exe=$win_build/tests/e2e/fake_game.exe
 pak=$linux_build/tools/pak
 linux_updater=$linux_build/demo/updater
-for needed in "$updater_exe" "$hold_exe" "$pak" "$linux_updater"; do
+for needed in "$updater_exe" "$hold_exe" "$game_exe" "$pak" "$linux_updater"; do
   if [ ! -f "$needed" ]; then
     echo "missing $needed" >&2
     exit 2
@@ -159,8 +161,17 @@ fi
 # --- cancel ------------------------------------------------------------------------
 fresh_game
 before=$(snapshot "$WINEPREFIX/drive_c/PakDemo")
+(cd "$work" && exec wine "$game_exe" 'C:\game-ready' 'C:\game-closed' >"$out/fake-game.log" 2>&1) &
+game_pid=$!
+for _ in $(seq 300); do
+  [ -e "$WINEPREFIX/drive_c/game-ready" ] && break
+  sleep 0.1
+done
+check "cancel: game client running" test -e "$WINEPREFIX/drive_c/game-ready"
 start_updater
 if dialog=$(wait_window '^Updata$'); then
+  check "cancel: game client asked to close" wait_exit "$game_pid"
+  check "cancel: game client got WM_CLOSE" test -e "$WINEPREFIX/drive_c/game-closed"
   sleep 0.5
   press "$dialog" Escape
   check "cancel: updater ends" wait_exit "$updater_pid"
@@ -168,6 +179,7 @@ if dialog=$(wait_window '^Updata$'); then
 else
   fail "cancel: dialog shown"
 fi
+kill "$game_pid" 2>/dev/null
 
 # --- locked ------------------------------------------------------------------------
 fresh_game
