@@ -34,7 +34,7 @@ int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
   close();
   if (base == nullptr || std::strlen(base) > PAK_MAX_BASE_PATH_LENGTH) return 0;
   direct = direct_mode;
-  base_path = base;
+  base_path = std::string(base);  // base may be base_path.c_str() itself
   try {
     slots = std::vector<EntrySlot>(count);
   } catch (const std::bad_alloc&) {
@@ -124,6 +124,8 @@ EntrySlot* PakArchive::load_entry(const char* name) {
   return load_loose(name);
 }
 
+// The entry from the pack, or null when the pack has no sound file entry of that name
+// (then the caller tries the loose file) or no slot is free.
 EntrySlot* PakArchive::load_packed(const char* name) {
   char folded[PAK_MAX_PATH_LENGTH + 1];
   std::size_t length = 0;

@@ -431,6 +431,10 @@ TEST_F(PackFiles, MappedPackWithLooseFallback) {
   EntrySlot* direct = archive.load_entry("alpha.bin");   // but reads loose files
   ASSERT_NE(direct, nullptr);
   EXPECT_EQ(text_of(direct), "loose alpha");
+  // Reopening on its own base path, as after a rebuild.
+  ASSERT_EQ(archive.open(archive.base_path.c_str(), 5, 0), 1);
+  EXPECT_EQ(archive.base_path, system_path("game"));
+  EXPECT_EQ(archive.is_open, 1);
   archive.close();
   EXPECT_EQ(archive.is_open, 0);
   EXPECT_EQ(archive.view, nullptr);
