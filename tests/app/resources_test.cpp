@@ -55,7 +55,9 @@ class TemplateReader {
   std::string text_or_ordinal() {
     if (at_ + 2 <= bytes_.size() && bytes_[at_] == 0xFF && bytes_[at_ + 1] == 0xFF) {
       word();
-      return "#" + std::to_string(word());
+      std::string ordinal(1, '#');
+      ordinal += std::to_string(word());
+      return ordinal;
     }
     std::string utf8;
     for (std::uint16_t unit; (unit = word()) != 0 && at_ <= bytes_.size();) {
