@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "pak/pak_format.h"
 #include "platform/files.h"
+
+class ByteSink;
 
 constexpr int PENDING_REMOVE = 0;
 constexpr int PENDING_NEW = 1;
@@ -24,6 +28,9 @@ struct PendingEntry {
   std::uint32_t size = 0;
   PendingEntry* next = nullptr;
 };
+
+// Destroys head and every entry after it on its list, one by one (no recursion).
+void destroy_pending_list(PendingEntry* head);
 
 // One slot of an archive's table, holding a loaded entry's bytes.
 struct EntrySlot {
@@ -62,6 +69,14 @@ class WriteProblemReporter {
   virtual void report(const std::string& text, const std::string& path) = 0;
 };
 
+// Told how far a long operation (an import, a rebuild) has come; total may grow
+// while an import walks its source.
+class ProgressListener {
+ public:
+  virtual ~ProgressListener() = default;
+  virtual void progress(std::uint64_t done, std::uint64_t total) = 0;
+};
+
 // Folds an entry name in place: A-Z lowered; a byte >= 0xA0 is a lead byte and the
 // byte after it is kept.
 void fold_name(char* text);
@@ -92,9 +107,13 @@ class PakArchive {
   int stage_entry(const char* name, const std::uint8_t* bytes, std::uint32_t length);
   int write_entry_file(const char* name);
   void create_dirs(const char* path);
-  void import_pack(PakArchive& source);
+  // Returns 0 when the rebuild it triggers fails, else 1.
+  int import_pack(PakArchive& source);
   int walk_directory(PakArchive& source, const char* prefix, const std::uint8_t* records, int n);
   int rebuild(const char* temp_base, int replace);
+  // Destroys every staged entry; pending is empty afterwards. Code that empties the
+  // list otherwise must not reuse the archive for staging.
+  void release_pending();
 
   // Fields.
   PendingEntry* pending = nullptr;
@@ -111,6 +130,8 @@ class PakArchive {
   std::uint32_t slot_count = 0;
   int is_open = 0;
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
+  ProgressListener* progress = nullptr;      // null: progress is not told
+  std::string rebuilt_path;                  // the pack file the last successful rebuild wrote
 
  private:
   // Read steps.
@@ -124,4 +145,13 @@ class PakArchive {
   void attach_pending();
   void ensure_dir_chain(const std::string& path);
   void build_tables();
+  std::uint64_t write_directory(ByteSink& file, const std::string& prefix, int dir_index);
+  struct RebuildState;
+  RebuildState* rebuild_state = nullptr;  // set while rebuild runs
+  // find_pending's index: the first entry of each name, valid while pending is the
+  // head it was built for (stage_entry keeps it up to date; other changes to the
+  // list make find_pending build it again).
+  mutable std::unordered_map<std::string_view, PendingEntry*> pending_index;
+  mutable const PendingEntry* pending_index_head = nullptr;
+  void index_pushed_entry(PendingEntry* entry, const PendingEntry* old_head);
 };

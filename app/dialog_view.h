@@ -1,0 +1,30 @@
+#pragma once
+// What the update dialog's logic asks of a user interface. The Win32 dialog and the
+// terminal front end implement it; tests record the calls. Texts are system bytes
+// (code page 950); control ids are those of app/resource.h.
+
+#include <string>
+#include <string_view>
+
+class DialogView {
+ public:
+  virtual ~DialogView() = default;
+
+  // Moves the dialog to the middle of the screen without resizing it.
+  virtual void center_on_screen() = 0;
+  virtual void show_control(int id, bool visible) = 0;
+  // Replaces a control's text with exactly these bytes.
+  virtual void set_text(int id, std::string_view text) = 0;
+  // The progress bar's range 0 .. count, then its position.
+  virtual void set_progress_range(int count) = 0;
+  virtual void set_progress_position(int position) = 0;
+  // Blocks the run for a while, the current progress shown.
+  virtual void pause(unsigned milliseconds) = 0;
+  // Lets the user pick a folder. On a pick writes its path into folder and returns
+  // true; when the user cancels, leaves folder alone and returns false.
+  virtual bool browse_install_dir(std::string& folder) = 0;
+  // A modal message with one OK button.
+  virtual void message_box(std::string_view text, std::string_view caption) = 0;
+  // Ends the modal dialog; the dialog call returns result.
+  virtual void end_dialog(int result) = 0;
+};

@@ -1,0 +1,53 @@
+#include "app/program.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "platform/resources.h"
+#include "platform/system.h"
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "platform/codepage.h"
+#endif
+
+// One translation unit fixes the order of construction, and so of teardown.
+IniStore update_ini;
+IniStore install_ini;
+PakArchive system_archive;
+
+std::string install_dir;
+std::string pack_path;
+std::string path_message;
+std::string exe_dir;
+
+std::string directory_of(std::string_view path) {
+#ifdef _WIN32
+  // CharNextA steps by characters of the system's ANSI code page.
+  const std::string text(path);
+  const char* last = nullptr;
+  for (const char* at = text.c_str(); *at; at = CharNextA(at)) {
+    if (*at == '\\' || *at == '/') last = at;
+  }
+  if (!last) return {};
+  return text.substr(0, static_cast<std::size_t>(last - text.c_str()));
+#else
+  const std::size_t last = platform::find_last_separator(path, true);
+  if (last == std::string_view::npos) return {};
+  return std::string(path.substr(0, last));
+#endif
+}
+
+bool start_program() {
+  platform::request_game_close(GAME_WINDOW_CLASS);
+
+  const auto config = platform::find_resource(UPDATE_CONFIG_NAME);
+  if (!config || config->empty()) return false;
+  if (config->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return false;
+  update_ini.parse(reinterpret_cast<const char*>(config->data()), static_cast<std::int32_t>(config->size()));
+
+  std::string module = platform::module_path();
+  if (module.size() > 512) module.resize(512);
+  exe_dir = directory_of(module);
+  return true;
+}

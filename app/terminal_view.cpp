@@ -1,0 +1,219 @@
+#include "app/terminal_view.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+
+#include "app/resource.h"
+#include "platform/system.h"
+
+namespace {
+
+constexpr int PROGRESS_WIDTH = 30;
+
+// Converts text between two encodings; a byte that does not convert becomes "?"
+// when lenient, and fails the whole conversion otherwise.
+std::optional<std::string> convert(std::string_view text, const char* to, const char* from, bool lenient) {
+  iconv_t converter = iconv_open(to, from);
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    if (lenient) return std::string(text);
+    return std::nullopt;
+  }
+  std::string result;
+  std::string input(text);
+  char* in = input.data();
+  std::size_t in_left = input.size();
+  char buffer[256];
+  bool failed = false;
+  while (in_left > 0) {
+    char* out = buffer;
+    std::size_t out_left = sizeof buffer;
+    const std::size_t done = iconv(converter, &in, &in_left, &out, &out_left);
+    result.append(buffer, static_cast<std::size_t>(out - buffer));
+    if (done != static_cast<std::size_t>(-1)) continue;
+    if (errno == E2BIG) continue;
+    if (!lenient) {
+      failed = true;
+      break;
+    }
+    // An invalid or cut-off sequence: one byte becomes "?".
+    result += '?';
+    ++in;
+    --in_left;
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+  }
+  char* out = buffer;
+  std::size_t out_left = sizeof buffer;
+  iconv(converter, nullptr, nullptr, &out, &out_left);
+  result.append(buffer, static_cast<std::size_t>(out - buffer));
+  iconv_close(converter);
+  if (failed) return std::nullopt;
+  return result;
+}
+
+std::string trimmed(std::string line) {
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  std::size_t start = 0;
+  while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start]))) ++start;
+  return line.substr(start);
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+}  // namespace
+
+std::string cp950_to_utf8(std::string_view text) { return *convert(text, "UTF-8", "CP950", true); }
+
+std::optional<std::string> utf8_to_cp950(std::string_view text) { return convert(text, "CP950", "UTF-8", false); }
+
+TerminalView::TerminalView(std::istream& in, std::ostream& out, bool input_is_terminal, bool output_is_terminal)
+    : in_(in), out_(out), input_is_terminal_(input_is_terminal), output_is_terminal_(output_is_terminal) {
+  // The controls that the dialog template shows at first.
+  for (int id : {IDOK, IDCANCEL, IDC_PATH, IDC_NOTES, IDC_BROWSE}) visible_[id] = true;
+  for (int id : {IDC_PROGRESS, IDC_STATUS}) visible_[id] = false;
+  texts_[IDC_PATH] = "PATH";
+}
+
+bool TerminalView::visible(int id) const {
+  const auto found = visible_.find(id);
+  return found != visible_.end() && found->second;
+}
+
+void TerminalView::show_control(int id, bool shown) { visible_[id] = shown; }
+
+void TerminalView::set_text(int id, std::string_view text) { texts_[id] = std::string(text); }
+
+void TerminalView::set_progress_range(int count) {
+  progress_range_ = count;
+  progress_position_ = 0;
+  if (visible(IDC_PROGRESS)) draw_progress();
+}
+
+void TerminalView::set_progress_position(int position) {
+  progress_position_ = position;
+  if (visible(IDC_PROGRESS)) draw_progress();
+}
+
+void TerminalView::pause(unsigned milliseconds) {
+  out_.flush();
+  platform::sleep_milliseconds(milliseconds);
+}
+
+void TerminalView::draw_progress() {
+  int filled = 0;
+  if (progress_range_ > 0) {
+    const int position = std::clamp(progress_position_, 0, progress_range_);
+    filled = static_cast<int>(static_cast<long long>(position) * PROGRESS_WIDTH / progress_range_);
+  }
+  const std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
+                          std::string(static_cast<std::size_t>(PROGRESS_WIDTH - filled), '-');
+  if (output_is_terminal_) out_ << '\r';
+  out_ << "Progress [" << bar << "] " << progress_position_ << '/' << progress_range_;
+  if (output_is_terminal_) {
+    progress_line_open_ = true;
+  } else {
+    out_ << '\n';
+  }
+  out_.flush();
+}
+
+bool TerminalView::read_line(std::string& line) {
+  const bool got = static_cast<bool>(std::getline(in_, line));
+  // A terminal echoes the line and its break; input from a pipe leaves the prompt open.
+  if (!got || !input_is_terminal_) out_ << '\n';
+  return got;
+}
+
+void TerminalView::end_progress_line() {
+  if (!progress_line_open_) return;
+  out_ << '\n';
+  progress_line_open_ = false;
+}
+
+bool TerminalView::browse_install_dir(std::string& folder) {
+  out_ << "Folder (empty line cancels): " << std::flush;
+  std::string line;
+  if (!read_line(line)) return false;
+  line = trimmed(line);
+  if (line.empty()) return false;
+  auto system_path = utf8_to_cp950(line);
+  if (!system_path) {
+    out_ << "That folder name cannot be written in code page 950; the folder stays as it was.\n";
+    return false;
+  }
+  folder = *system_path;
+  return true;
+}
+
+void TerminalView::message_box(std::string_view text, std::string_view caption) {
+  end_progress_line();
+  out_ << "[" << cp950_to_utf8(caption) << "]\n" << cp950_to_utf8(text) << '\n';
+  if (input_is_terminal_) {
+    out_ << "Press Enter to continue." << std::flush;
+    std::string line;
+    std::getline(in_, line);
+  }
+  out_.flush();
+  if (visible(IDC_PROGRESS) && output_is_terminal_) draw_progress();
+}
+
+void TerminalView::end_dialog(int result) {
+  end_progress_line();
+  ended_ = true;
+  result_ = result;
+}
+
+void TerminalView::print_notes() {
+  if (!visible(IDC_NOTES)) return;
+  std::string notes = cp950_to_utf8(texts_[IDC_NOTES]);
+  notes.erase(std::remove(notes.begin(), notes.end(), '\r'), notes.end());
+  while (!notes.empty() && notes.back() == '\n') notes.pop_back();
+  out_ << "----------------------------------------\n" << notes << "\n----------------------------------------\n";
+}
+
+void TerminalView::print_state() {
+  out_ << "Path: " << cp950_to_utf8(texts_[IDC_PATH]) << '\n';
+  out_ << "Buttons:";
+  if (visible(IDOK)) out_ << " [OK]";
+  if (visible(IDCANCEL)) out_ << " [Cancel]";
+  if (visible(IDC_BROWSE)) out_ << " [瀏覽]";
+  out_ << '\n';
+}
+
+int TerminalView::run(const DialogHost& host) {
+  out_ << "Updata\n";
+  open_update_dialog(*this, host);
+  print_notes();
+  print_state();
+  while (!ended_) {
+    out_ << (visible(IDOK) ? "Command (ok, cancel, browse): " : "Command (cancel, browse): ") << std::flush;
+    std::string line;
+    if (!read_line(line)) {
+      update_dialog_command(*this, IDCANCEL);
+      break;
+    }
+    const std::string command = lowered(trimmed(line));
+    if (command.empty() || command == "ok") {
+      if (!visible(IDOK)) {
+        out_ << "OK is not offered until a folder is chosen with \"browse\".\n";
+        continue;
+      }
+      update_dialog_command(*this, IDOK);
+    } else if (command == "cancel") {
+      update_dialog_command(*this, IDCANCEL);
+    } else if (command == "browse") {
+      update_dialog_command(*this, IDC_BROWSE);
+      print_state();
+    } else {
+      out_ << "Unknown command \"" << line << "\": type ok, cancel or browse.\n";
+    }
+  }
+  out_ << (result_ == 0 ? "Update finished.\n" : "Cancelled.\n") << std::flush;
+  return result_;
+}

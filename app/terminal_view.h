@@ -1,0 +1,63 @@
+#pragma once
+// The update dialog as a terminal conversation, for people and for scripts. It
+// prints the title, the path text, the release notes and the buttons that are
+// shown, then reads one command a line: "ok" (or an empty line) while OK is shown,
+// "cancel", or "browse" followed by a line holding the folder (an empty line
+// cancels the browser). End of input cancels. Texts are converted between the
+// system's code page 950 and the terminal's UTF-8.
+
+#include <istream>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "app/dialog_view.h"
+#include "app/update_dialog.h"
+
+// Code page 950 bytes as UTF-8; a byte that does not convert becomes "?".
+std::string cp950_to_utf8(std::string_view text);
+// UTF-8 as code page 950 bytes; nothing when some character has no Big5 form.
+std::optional<std::string> utf8_to_cp950(std::string_view text);
+
+class TerminalView : public DialogView {
+ public:
+  // input_is_terminal: a message box then waits for Enter. output_is_terminal: the
+  // progress bar redraws one line instead of printing a line per step.
+  TerminalView(std::istream& in, std::ostream& out, bool input_is_terminal, bool output_is_terminal);
+
+  // Opens the dialog and handles commands until it ends; returns its result.
+  int run(const DialogHost& host);
+
+  void center_on_screen() override {}
+  void show_control(int id, bool visible) override;
+  void set_text(int id, std::string_view text) override;
+  void set_progress_range(int count) override;
+  void set_progress_position(int position) override;
+  void pause(unsigned milliseconds) override;
+  bool browse_install_dir(std::string& folder) override;
+  void message_box(std::string_view text, std::string_view caption) override;
+  void end_dialog(int result) override;
+
+ private:
+  bool visible(int id) const;
+  void print_state();
+  void print_notes();
+  void draw_progress();
+  void end_progress_line();
+  // Reads one line of input; false at the end of input.
+  bool read_line(std::string& line);
+
+  std::istream& in_;
+  std::ostream& out_;
+  bool input_is_terminal_;
+  bool output_is_terminal_;
+  std::map<int, bool> visible_;
+  std::map<int, std::string> texts_;
+  int progress_range_ = 0;
+  int progress_position_ = 0;
+  bool progress_line_open_ = false;
+  bool ended_ = false;
+  int result_ = 0;
+};

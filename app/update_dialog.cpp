@@ -1,0 +1,164 @@
+#include "app/update_dialog.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "app/program.h"
+#include "app/resource.h"
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace {
+
+constexpr std::uint32_t SLOT_COUNT = 5;
+
+// Parses the bytes into install_ini; a text of size 0 still counts as read.
+void parse_game_ini(const std::uint8_t* data, std::size_t size) {
+  static const char empty[1] = {0};
+  if (size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return;
+  const char* text = data ? reinterpret_cast<const char*>(data) : empty;
+  install_ini.parse(text, static_cast<std::int32_t>(size));
+}
+
+// Reads the game's INI into install_ini, looking for the entry win_ini through
+// system_archive opened on ini_path (its pack, then its loose file), and then for the
+// plain file ini_path itself.
+void read_game_ini(const std::string& ini_path, const std::string& win_ini) {
+  system_archive.open(ini_path.c_str(), SLOT_COUNT, 0);
+  if (EntrySlot* entry = system_archive.load_entry(win_ini.c_str())) {
+    parse_game_ini(entry->data, static_cast<std::size_t>(entry->size < 0 ? 0 : entry->size));
+    system_archive.release_entry(entry);
+    return;
+  }
+  // An empty name leaves {windir}\ as the path: a directory, never the INI.
+  if (win_ini.empty()) return;
+  if (auto bytes = platform::read_file(ini_path)) parse_game_ini(bytes->data(), bytes->size());
+}
+
+// Settles the proposed path text; hides or shows IDOK as the outcome requires.
+std::string settle_path_text(DialogView& view, const DialogHost& host) {
+  const char* win_ini_value = update_ini.get("[inst]", "win_ini", nullptr);
+  if (!win_ini_value) return update_ini.get("[inst]", "dir", "can't find");
+  const std::string win_ini = win_ini_value;
+
+  const std::string ini_path = host.windows_directory() + "\\" + win_ini;
+  read_game_ini(ini_path, win_ini);
+
+  view.show_control(IDOK, false);
+  if (!install_ini.loaded) return win_ini;
+  if (const char* path = install_ini.get("[inst_path]", "path", nullptr)) {
+    view.show_control(IDOK, true);
+    return path;
+  }
+  path_message = "can't Find " + ini_path;
+  return path_message;
+}
+
+void show_notes(DialogView& view, const DialogHost& host) {
+  view.show_control(IDC_NOTES, false);
+  const auto notes = host.find_resource("NOTE.TXT");
+  if (!notes || notes->empty()) return;
+  view.show_control(IDC_NOTES, true);
+  view.set_text(IDC_NOTES, std::string_view(reinterpret_cast<const char*>(notes->data()), notes->size()));
+}
+
+// Shows the pack code's write problems in the view's message box, the file's path
+// as caption.
+class MessageBoxReporter : public WriteProblemReporter {
+ public:
+  explicit MessageBoxReporter(DialogView& view) : view_(view) {}
+  void report(const std::string& text, const std::string& path) override { view_.message_box(text, path); }
+
+ private:
+  DialogView& view_;
+};
+
+// The "name" of section "[pack{n}]", or null.
+const char* merge_pack_name(int n) {
+  const std::string section = "[pack" + std::to_string(n) + "]";
+  return update_ini.get(section.c_str(), "name", nullptr);
+}
+
+}  // namespace
+
+DialogHost DialogHost::system() { return DialogHost{&platform::windows_directory, &platform::find_resource}; }
+
+Origin centered_origin(int screen_width, int screen_height, int width, int height) {
+  return Origin{(screen_width - width) / 2, (screen_height - height) / 2};
+}
+
+void open_update_dialog(DialogView& view, const DialogHost& host) {
+  view.center_on_screen();
+  const std::string path_text = settle_path_text(view, host);
+  show_notes(view, host);
+  view.set_text(IDC_PATH, path_text);
+  install_dir = path_text + "\\";
+}
+
+void update_dialog_command(DialogView& view, std::uintptr_t command) {
+  switch (command) {
+    case IDOK:
+      view.show_control(IDC_NOTES, false);
+      view.show_control(IDC_PROGRESS, true);
+      view.show_control(IDC_STATUS, true);
+      run_update(view);
+      view.end_dialog(0);
+      break;
+    case IDCANCEL:
+      view.end_dialog(-1);
+      break;
+    case IDC_BROWSE:
+      view.browse_install_dir(install_dir);
+      view.set_text(IDC_PATH, install_dir);
+      view.show_control(IDOK, true);
+      break;
+    default:
+      break;
+  }
+}
+
+int count_merge_packs() {
+  int count = 0;
+  while (merge_pack_name(count)) ++count;
+  return count;
+}
+
+void join_path(std::string& buffer, std::string_view name) {
+  if (!buffer.empty() && buffer.back() != '\\' && buffer.back() != '/') buffer += '\\';
+  buffer += name;
+}
+
+int run_update(DialogView& view) {
+  MessageBoxReporter reporter(view);
+  const int count = count_merge_packs();
+  view.set_progress_range(count);
+
+  PakArchive payload;
+  payload.reporter = &reporter;
+  payload.open("dll", SLOT_COUNT, 0);
+  PakArchive installation;
+  installation.reporter = &reporter;
+  installation.open(install_dir.c_str(), SLOT_COUNT, 1);
+  installation.import_pack(payload);
+
+  for (int n = 0; const char* name_value = merge_pack_name(n); ++n) {
+    const std::string name = name_value;
+    pack_path = install_dir;
+    join_path(pack_path, name);
+    PakArchive target;
+    target.reporter = &reporter;
+    target.open(pack_path.c_str(), SLOT_COUNT, 0);
+    PakArchive source;
+    source.reporter = &reporter;
+    source.open(name.c_str(), SLOT_COUNT, 0);
+    target.import_pack(source);
+    view.set_progress_position(n + 1);
+    view.pause(100);
+    source.close();
+    target.close();
+  }
+
+  installation.close();
+  payload.close();
+  return 0;
+}

@@ -1,0 +1,124 @@
+// The installer on Windows: WinMain and the modal dialog from template IDD_UPDATE.
+
+#include <windows.h>
+// windows.h first: the shell and common-control headers build on it.
+#include <commctrl.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "app/program.h"
+#include "app/resource.h"
+#include "app/update_dialog.h"
+
+void free_id_list(LPITEMIDLIST id_list);
+bool browse_install_dir(HWND owner, std::string& folder);
+INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+namespace {
+
+// The dialog's controls behind the logic's view.
+class Win32DialogView : public DialogView {
+ public:
+  explicit Win32DialogView(HWND window) : window_(window) {}
+
+  void center_on_screen() override {
+    RECT rect;
+    if (!GetWindowRect(window_, &rect)) return;
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    const Origin origin = centered_origin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
+    MoveWindow(window_, origin.x, origin.y, width, height, TRUE);
+  }
+  void show_control(int id, bool visible) override { ShowWindow(GetDlgItem(window_, id), visible ? SW_SHOW : SW_HIDE); }
+  void set_text(int id, std::string_view text) override {
+    // The control wants a terminated string in the ANSI code page.
+    const std::string terminated(text);
+    SetDlgItemTextA(window_, id, terminated.c_str());
+  }
+  void set_progress_range(int count) override {
+    SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE, 0,
+                        static_cast<LPARAM>((static_cast<unsigned>(count) & 0xFFFFu) << 16));
+  }
+  void set_progress_position(int position) override {
+    SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  }
+  void pause(unsigned milliseconds) override { Sleep(milliseconds); }
+  bool browse_install_dir(std::string& folder) override { return ::browse_install_dir(window_, folder); }
+  void message_box(std::string_view text, std::string_view caption) override {
+    const std::string terminated_text(text);
+    const std::string terminated_caption(caption);
+    MessageBoxA(nullptr, terminated_text.c_str(), terminated_caption.c_str(), MB_OK);
+  }
+  void end_dialog(int result) override { EndDialog(window_, result); }
+
+ private:
+  HWND window_;
+};
+
+}  // namespace
+
+// Frees a shell item id list through the shell's allocator.
+void free_id_list(LPITEMIDLIST id_list) {
+  IMalloc* allocator = nullptr;
+  if (SHGetMalloc(&allocator) != NOERROR || !allocator) return;
+  allocator->Free(id_list);
+  allocator->Release();
+}
+
+// The shell's folder browser, starting at the desktop. On a pick writes the folder's
+// file-system path into folder and returns true.
+bool browse_install_dir(HWND owner, std::string& folder) {
+  char display_name[MAX_PATH];
+  BROWSEINFOA info = {};
+  info.hwndOwner = owner;
+  info.pidlRoot = nullptr;
+  info.pszDisplayName = display_name;
+  info.lpszTitle = nullptr;
+  info.ulFlags = BIF_RETURNONLYFSDIRS;
+  info.lpfn = nullptr;
+  info.lParam = 0;
+  LPITEMIDLIST id_list = SHBrowseForFolderA(&info);
+  if (!id_list) return false;
+  char path[MAX_PATH] = {};
+  // A pick without a file-system path leaves folder as it was.
+  const bool picked = SHGetPathFromIDListA(id_list, path) != FALSE;
+  if (picked) folder = path;
+  free_id_list(id_list);
+  return picked;
+}
+
+// Handles the opening and the commands; returns 0 for every message, so the system
+// sets no default focus.
+INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
+  Win32DialogView view(window);
+  switch (message) {
+    case WM_INITDIALOG:
+      open_update_dialog(view, DialogHost::system());
+      break;
+    case WM_COMMAND:
+      update_dialog_command(view, static_cast<std::uintptr_t>(wparam));
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
+  if (!start_program()) return 0;
+
+  // The progress bar's class must exist before the dialog is created.
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+  // The folder browser needs COM on this thread.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, update_dialog_proc, 0);
+
+  if (SUCCEEDED(com)) CoUninitialize();
+  return 0;
+}

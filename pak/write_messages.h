@@ -1,0 +1,27 @@
+#pragma once
+// Texts the write side hands to its WriteProblemReporter, and checks shared by
+// staging, extraction and rebuild.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace pak {
+
+// "檔案鎖住,重新開機再更新" in code page 950: the file cannot be written (locked by
+// the running game, no access, disk full). Shown with the file path.
+inline constexpr const char FILE_LOCKED_TEXT[] =
+    "\xC0\xC9\xAE\xD7\xC2\xEA\xA6\xED,\xAD\xAB\xB7\x73\xB6\x7D\xBE\xF7\xA6\x41\xA7\xF3\xB7\x73";
+
+// Prefix of the message for a staged EnCode stream that does not decode.
+inline constexpr const char DECODE_FAILED_TEXT[] = "EnCode stream does not decode: ";
+
+// No EnCode stream expands by more than this factor: a group of 41 bytes yields at
+// most eight long runs of 69,649 bytes.
+inline constexpr std::uint64_t MAX_EXPANSION = 14000;
+
+// True when stream is an EnCode stream that decodes cleanly; else why says what is
+// wrong (DECODE_FAILED_TEXT and the decoder's reason).
+bool stream_decodes(const std::uint8_t* stream, std::size_t stream_size, std::string& why);
+
+}  // namespace pak

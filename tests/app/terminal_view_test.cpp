@@ -1,0 +1,91 @@
+// The terminal front end driven through streams, as a script drives it.
+
+#include "app/terminal_view.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "app/program.h"
+#include "tests/app/test_files.h"
+
+namespace {
+
+class TerminalViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset(); }
+  void TearDown() override { reset(); }
+  static void reset() {
+    system_archive.close();
+    install_ini.clear();
+    update_ini.clear();
+    install_dir.clear();
+  }
+
+  // Runs the dialog on the configuration with the given input; returns its result.
+  int run(const std::string& config, const std::string& input) {
+    update_ini.parse(config.data(), static_cast<std::int32_t>(config.size()));
+    DialogHost host;
+    host.windows_directory = [this] { return scratch.system_path(); };
+    host.find_resource = [this](std::string_view name) -> std::optional<platform::ByteView> {
+      if (name != "NOTE.TXT" || notes.empty()) return std::nullopt;
+      return platform::ByteView(reinterpret_cast<const std::uint8_t*>(notes.data()), notes.size());
+    };
+    std::istringstream in(input);
+    TerminalView view(in, out, false, false);
+    return view.run(host);
+  }
+
+  ScratchDir scratch;
+  std::string notes;
+  std::ostringstream out;
+};
+
+TEST_F(TerminalViewTest, ShowsTitlePathNotesAndButtons) {
+  notes = "\xA7\xF3\xB7\x73\xB6\xB7\xAA\xBE\r\n1.03\r\n;\xA5\x5C\xAF\xE0\r\n\r\n\r\n";
+  EXPECT_EQ(run("[inst]\r\ndir=C:\\Game\r\n", "cancel\n"), -1);
+  const std::string text = out.str();
+  EXPECT_EQ(text.rfind("Updata\n", 0), 0u);
+  EXPECT_NE(text.find("\n更新須知\n1.03\n;功能\n---"), std::string::npos) << text;
+  EXPECT_NE(text.find("Path: C:\\Game\nButtons: [OK] [Cancel] [瀏覽]\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Cancelled."), std::string::npos);
+}
+
+TEST_F(TerminalViewTest, EndOfInputCancels) {
+  EXPECT_EQ(run("[inst]\r\ndir=C:\\Game\r\n", ""), -1);
+  EXPECT_EQ(run("[inst]\r\ndir=C:\\Game\r\n", "browse\n"), -1);
+}
+
+TEST_F(TerminalViewTest, OkWhileHiddenIsRefusedUntilABrowse) {
+  // The game INI is missing, so OK is hidden.
+  EXPECT_EQ(run("[inst]\r\nwin_ini=QRM.ini\r\n", "ok\n\nbrowse\n\ncancel\n"), -1);
+  const std::string text = out.str();
+  EXPECT_NE(text.find("Path: QRM.ini\nButtons: [Cancel] [瀏覽]\n"), std::string::npos) << text;
+  const auto first_refusal = text.find("OK is not offered");
+  ASSERT_NE(first_refusal, std::string::npos);
+  EXPECT_NE(text.find("OK is not offered", first_refusal + 1), std::string::npos);
+  // The cancelled browse shows the separator the opening appended, and OK.
+  EXPECT_NE(text.find("Path: QRM.ini\\\nButtons: [OK] [Cancel] [瀏覽]\n"), std::string::npos) << text;
+  EXPECT_EQ(install_dir, "QRM.ini\\");
+}
+
+TEST_F(TerminalViewTest, BrowsedFolderIsConvertedToTheSystemCodePage) {
+  EXPECT_EQ(run("[inst]\r\ndir=C:\\Game\r\n", "browse\n/games/遊戲\ncancel\n"), -1);
+  EXPECT_EQ(install_dir, "/games/\xB9\x43\xC0\xB8");
+  EXPECT_NE(out.str().find("Path: /games/遊戲\n"), std::string::npos);
+}
+
+TEST_F(TerminalViewTest, UnknownCommandsAskAgain) {
+  EXPECT_EQ(run("[inst]\r\ndir=C:\\Game\r\n", "install\nCANCEL\n"), -1);
+  EXPECT_NE(out.str().find("Unknown command \"install\""), std::string::npos);
+}
+
+TEST(Cp950, ConvertsBothWays) {
+  EXPECT_EQ(cp950_to_utf8("\xB3\x5C\xA5\x5C"), "許功");
+  EXPECT_EQ(cp950_to_utf8("ok\xFF"), "ok?");
+  EXPECT_EQ(utf8_to_cp950("許功"), std::string("\xB3\x5C\xA5\x5C"));
+  EXPECT_FALSE(utf8_to_cp950("\xF0\x9F\x98\x80").has_value());
+}
+
+}  // namespace

@@ -1,0 +1,354 @@
+// pak create / extract / merge / add / rm: the commands that write packs or files.
+// Every pack is written to a temporary file and moved over its target in one step;
+// every extracted file likewise.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pak/archive.h"
+#include "pak/entry_path.h"
+#include "pak/write_messages.h"
+#include "platform/files.h"
+#include "tools/command_registry.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define PAK_ISATTY _isatty
+#define PAK_FILENO _fileno
+#else
+#include <iconv.h>
+#include <unistd.h>
+#define PAK_ISATTY isatty
+#define PAK_FILENO fileno
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Problems go to stderr, one line each; the count decides the exit code.
+class StderrReporter final : public WriteProblemReporter {
+ public:
+  void report(const std::string& text, const std::string& path) override {
+    // The installer's message is code page 950 text; say it in words here.
+    const std::string shown =
+        text == pak::FILE_LOCKED_TEXT ? "cannot write the file (locked, no access or disk full)" : text;
+    std::fprintf(stderr, "pak: %s: %s\n", path.c_str(), shown.c_str());
+    ++count;
+  }
+  void problem(const std::string& path, const std::string& text) { report(text, path); }
+  int count = 0;
+};
+
+// A bar on stderr, drawn only when stderr is a terminal.
+class ProgressBar final : public ProgressListener {
+ public:
+  explicit ProgressBar(const char* label) : label_(label), shown_(PAK_ISATTY(PAK_FILENO(stderr)) != 0) {}
+  ~ProgressBar() override {
+    if (shown_ && drawn_) std::fputc('\n', stderr);
+  }
+  void progress(std::uint64_t done, std::uint64_t total) override {
+    if (!shown_ || total == 0) return;
+    const int width = 40;
+    const int filled = int(std::min<std::uint64_t>(done, total) * width / total);
+    if (filled == last_ && done != total) return;
+    last_ = filled;
+    drawn_ = true;
+    std::fprintf(stderr, "\r%s [%s%s] %llu/%llu", label_, std::string(std::size_t(filled), '#').c_str(),
+                 std::string(std::size_t(width - filled), ' ').c_str(), static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total));
+    std::fflush(stderr);
+  }
+
+ private:
+  const char* label_;
+  bool shown_;
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+// A native path or name as system bytes (code page 950). On Windows the narrow
+// strings already are; elsewhere they are UTF-8 and are converted. Nothing when a
+// character has no code page 950 form.
+bool to_system(const std::string& native, std::string& system) {
+#ifdef _WIN32
+  system = native;
+  return true;
+#else
+  bool ascii = std::all_of(native.begin(), native.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) {
+    system = native;
+    return true;
+  }
+  iconv_t cd = iconv_open("CP950", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = native;
+  std::string out(in.size() * 2 + 8, '\0');
+  char* in_at = in.data();
+  std::size_t in_left = in.size();
+  char* out_at = out.data();
+  std::size_t out_left = out.size();
+  const std::size_t result = iconv(cd, &in_at, &in_left, &out_at, &out_left);
+  iconv_close(cd);
+  if (result == static_cast<std::size_t>(-1) || in_left != 0) return false;
+  out.resize(out.size() - out_left);
+  system = out;
+  return true;
+#endif
+}
+
+// The base path of a pack argument ("x/data.pak" -> "x/data"), as system bytes.
+bool pack_base(const std::string& pack, std::string& base, StderrReporter& problems) {
+  if (pack.size() < 5 || !std::equal(pack.end() - 4, pack.end(), ".pak",
+                                     [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+    problems.problem(pack, "a pack name must end in .pak");
+    return false;
+  }
+  if (!to_system(pack.substr(0, pack.size() - 4), base)) {
+    problems.problem(pack, "the path has characters outside code page 950");
+    return false;
+  }
+  if (base.size() > PAK_MAX_BASE_PATH_LENGTH) {
+    problems.problem(pack, "the path is longer than 259 bytes");
+    return false;
+  }
+  return true;
+}
+
+// Opens an existing pack; false (with a problem) when there is none.
+bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter& problems) {
+  std::string base;
+  if (!pack_base(pack, base, problems)) return false;
+  if (archive.open(base.c_str(), 5, 0) != 1) {
+    problems.problem(pack, "cannot open the pack");
+    return false;
+  }
+  if (archive.is_open != 1) {
+    problems.problem(pack, "no such pack");
+    return false;
+  }
+  archive.reporter = &problems;
+  return true;
+}
+
+// Reads a whole file named by a native path.
+std::optional<std::vector<std::uint8_t>> read_native(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+int finish(const StderrReporter& problems, bool ok) { return ok && problems.count == 0 ? 0 : 1; }
+
+int run_create(const std::string& out, const std::string& dir, bool raw) {
+  StderrReporter problems;
+  std::string base;
+  if (!pack_base(out, base, problems)) return 1;
+  std::error_code error;
+  if (!fs::is_directory(dir, error)) {
+    problems.problem(dir, "no such directory");
+    return 1;
+  }
+  // Gather every directory and file as a staged entry with a folded name.
+  std::vector<PendingEntry*> entries;
+  std::set<std::string> names;
+  auto stage = [&](const fs::path& path, bool is_dir) {
+    std::string name;
+    for (const fs::path& part : fs::relative(path, dir, error)) {
+      std::string system;
+      if (!to_system(part.string(), system)) {
+        problems.problem(path.string(), "the name has characters outside code page 950");
+        return;
+      }
+      name += (name.empty() ? "" : "\\") + system;
+    }
+    if (is_dir) name += "\\";
+    fold_name(name);
+    if (const char* reason = pak::unsafe_path_reason(name)) return problems.problem(path.string(), reason);
+    if (const char* reason = pak::unstorable_path_reason(name)) return problems.problem(path.string(), reason);
+    if (!names.insert(name).second) return problems.problem(path.string(), "another file has the same folded name");
+    auto* entry = new PendingEntry(name.c_str(), 0);
+    entries.push_back(entry);
+    if (is_dir) return;
+    auto bytes = read_native(path);
+    if (!bytes) return problems.problem(path.string(), "cannot read the file");
+    entry->data = std::move(*bytes);
+    entry->size = std::uint32_t(entry->data.size());
+    if (raw) {
+      // Stored as they are; the reader takes bytes that begin with "EnCo" for a stream.
+      if (entry->data.size() >= 4 && std::memcmp(entry->data.data(), "EnCo", 4) == 0)
+        return problems.problem(path.string(), "begins with \"EnCo\" and cannot be stored raw");
+      entry->encoded = 1;
+    }
+  };
+  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (it->is_directory(error))
+      stage(it->path(), true);
+    else if (it->is_regular_file(error))
+      stage(it->path(), false);
+    else
+      problems.problem(it->path().string(), "neither a file nor a directory; left out");
+  }
+  if (error) problems.problem(dir, "cannot read the directory: " + error.message());
+  PakArchive archive;
+  for (PendingEntry* entry : entries) {
+    entry->next = archive.pending;
+    archive.pending = entry;
+  }
+  if (problems.count != 0) return 1;
+  archive.base_path = base;
+  archive.reporter = &problems;
+  ProgressBar bar("create");
+  archive.progress = &bar;
+  return finish(problems, archive.rebuild((base + "temp").c_str(), 1) == 1);
+}
+
+int run_extract(const std::string& pack, const std::string& dir) {
+  StderrReporter problems;
+  PakArchive source;
+  if (!open_existing(source, pack, problems)) return 1;
+  std::string system_dir;
+  if (!to_system(dir, system_dir)) {
+    problems.problem(dir, "the path has characters outside code page 950");
+    return 1;
+  }
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) {
+    problems.problem(dir, "cannot create the directory: " + error.message());
+    return 1;
+  }
+  // A target without a pack writes every staged entry as a file at once.
+  PakArchive target;
+  target.base_path = system_dir;
+  target.direct = 1;
+  target.reporter = &problems;
+  ProgressBar bar("extract");
+  target.progress = &bar;
+  target.import_pack(source);
+  return finish(problems, true);
+}
+
+int run_merge(const std::string& target_pack, const std::string& source_pack) {
+  StderrReporter problems;
+  PakArchive target, source;
+  if (!open_existing(target, target_pack, problems)) return 1;
+  if (!open_existing(source, source_pack, problems)) return 1;
+  ProgressBar bar("merge");
+  target.progress = &bar;
+  return finish(problems, target.import_pack(source) == 1);
+}
+
+int run_add(const std::string& target_pack, const std::string& path, const std::string& file) {
+  StderrReporter problems;
+  PakArchive target;
+  if (!open_existing(target, target_pack, problems)) return 1;
+  std::string name;
+  if (!to_system(path, name)) {
+    problems.problem(path, "the path has characters outside code page 950");
+    return 1;
+  }
+  fold_name(name);
+  auto bytes = read_native(file);
+  if (!bytes) {
+    problems.problem(file, "cannot read the file");
+    return 1;
+  }
+  if (pak::is_directory_path(name)) {
+    problems.problem(path, "an entry path cannot end in a backslash");
+    return 1;
+  }
+  // Missing directory levels first, so that the rebuild has a directory to put it in.
+  const std::string directory(pak::directory_part(name));
+  for (std::size_t i = 0; i < directory.size(); ++i) {
+    const std::string level = directory.substr(0, i + 1);
+    if (!pak::is_directory_path(level)) continue;
+    if (target.find_record(level.c_str()) == nullptr && target.find_pending(level.c_str()) == nullptr &&
+        target.stage_entry(level.c_str(), nullptr, 0) != 1)
+      return 1;
+  }
+  // Staged as bytes of length 0, then given the file's bytes as raw data, whatever
+  // they begin with: the rebuild compresses them.
+  static const std::uint8_t nothing = 0;
+  if (target.stage_entry(name.c_str(), &nothing, 0) != 1) return 1;
+  PendingEntry* entry = target.find_pending(name.c_str());
+  entry->data = std::move(*bytes);
+  entry->size = std::uint32_t(entry->data.size());
+  entry->encoded = 0;
+  return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
+}
+
+int run_rm(const std::string& target_pack, const std::vector<std::string>& paths) {
+  StderrReporter problems;
+  PakArchive target;
+  if (!open_existing(target, target_pack, problems)) return 1;
+  std::vector<std::string> found;
+  for (const std::string& path : paths) {
+    std::string name;
+    if (!to_system(path, name)) {
+      problems.problem(path, "the path has characters outside code page 950");
+      continue;
+    }
+    fold_name(name);
+    // A directory may be named without its backslash.
+    if (target.find_record(name.c_str()) == nullptr && !pak::is_directory_path(name) &&
+        target.find_record((name + "\\").c_str()) != nullptr)
+      name += "\\";
+    if (name.empty() || target.find_record(name.c_str()) == nullptr) {
+      problems.problem(path, "not in the pack");
+      continue;
+    }
+    found.push_back(name);
+  }
+  if (problems.count != 0) return 1;
+  for (const std::string& name : found)
+    if (target.stage_entry(name.c_str(), nullptr, 0) != 1) return 1;
+  return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
+}
+
+void add_pack_write_commands(CLI::App& app, int& exit_code) {
+  static std::string out, dir, pack, target, source, path, file;
+  static std::vector<std::string> paths;
+  static bool raw = false;
+
+  auto* create = app.add_subcommand("create", "Make a pack of a directory tree (entries EnCode-compressed)");
+  create->add_option("OUT", out, "pack to write (.pak)")->required();
+  create->add_option("DIR", dir, "directory to pack")->required();
+  create->add_flag("--raw", raw, "store the files uncompressed");
+  create->callback([&exit_code] { exit_code = run_create(out, dir, raw); });
+
+  auto* extract = app.add_subcommand("extract", "Write every entry of a pack as a file under a directory");
+  extract->add_option("PACK", pack, "pack to read (.pak)")->required();
+  extract->add_option("DIR", dir, "directory to write into")->required();
+  extract->callback([&exit_code] { exit_code = run_extract(pack, dir); });
+
+  auto* merge = app.add_subcommand("merge", "Merge every entry of SOURCE into the existing pack TARGET");
+  merge->add_option("TARGET", target, "pack to update (.pak)")->required();
+  merge->add_option("SOURCE", source, "pack to merge in (.pak)")->required();
+  merge->callback([&exit_code] { exit_code = run_merge(target, source); });
+
+  auto* add = app.add_subcommand("add", "Add or replace one entry of a pack with a file's bytes");
+  add->add_option("TARGET", target, "pack to update (.pak)")->required();
+  add->add_option("PATH", path, "entry path inside the pack (levels separated by backslashes)")->required();
+  add->add_option("FILE", file, "file whose bytes the entry gets")->required();
+  add->callback([&exit_code] { exit_code = run_add(target, path, file); });
+
+  auto* rm = app.add_subcommand("rm", "Remove entries (a directory with everything below it) from a pack");
+  rm->add_option("TARGET", target, "pack to update (.pak)")->required();
+  rm->add_option("PATH", paths, "entry paths inside the pack")->required();
+  rm->callback([&exit_code] { exit_code = run_rm(target, paths); });
+}
+
+CommandRegistration registration{30, add_pack_write_commands};
+
+}  // namespace
