@@ -418,7 +418,7 @@ std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32
 
   GroupWriter writer(sink);
   if (size != 0) {
-    // About 45 KB, the same for every input size: kept off the stack for small thread
+    // About 70 KB, the same for every input size: kept off the stack for small thread
     // stacks.
     auto state = std::make_unique<EncoderState>();
     EncoderState& st = *state;
