@@ -21,6 +21,8 @@ CommandRegistration::CommandRegistration(int order, AddCommands add) { registry(
 int main(int argc, char** argv) {
   CLI::App app{"pak: tool for game packs, EnCode streams and update packages"};
   app.require_subcommand(1);
+  // Paths such as /tmp/x are arguments, never Windows-style options, on every platform.
+  app.allow_windows_style_options(false);
   int exit_code = 0;
   auto commands = registry();
   std::stable_sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.first < b.first; });
