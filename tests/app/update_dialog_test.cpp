@@ -10,6 +10,7 @@
 
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/update_run.h"
 #include "tests/app/recording_view.h"
 #include "tests/app/test_files.h"
 

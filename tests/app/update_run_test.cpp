@@ -1,6 +1,8 @@
 // The update run: which merge packs are counted, what the progress bar shows, and
 // what lands on disk with real packs.
 
+#include "app/update_run.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
