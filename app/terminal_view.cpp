@@ -1,57 +1,19 @@
 #include "app/terminal_view.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 
 #include "app/resource.h"
 #include "platform/system.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr int PROGRESS_WIDTH = 30;
 
-// Converts text between two encodings; a byte that does not convert becomes "?"
-// when lenient, and fails the whole conversion otherwise.
-std::optional<std::string> convert(std::string_view text, const char* to, const char* from, bool lenient) {
-  iconv_t converter = iconv_open(to, from);
-  if (converter == reinterpret_cast<iconv_t>(-1)) {
-    if (lenient) return std::string(text);
-    return std::nullopt;
-  }
-  std::string result;
-  std::string input(text);
-  char* in = input.data();
-  std::size_t in_left = input.size();
-  char buffer[256];
-  bool failed = false;
-  while (in_left > 0) {
-    char* out = buffer;
-    std::size_t out_left = sizeof buffer;
-    const std::size_t done = iconv(converter, &in, &in_left, &out, &out_left);
-    result.append(buffer, static_cast<std::size_t>(out - buffer));
-    if (done != static_cast<std::size_t>(-1)) continue;
-    if (errno == E2BIG) continue;
-    if (!lenient) {
-      failed = true;
-      break;
-    }
-    // An invalid or cut-off sequence: one byte becomes "?".
-    result += '?';
-    ++in;
-    --in_left;
-    iconv(converter, nullptr, nullptr, nullptr, nullptr);
-  }
-  char* out = buffer;
-  std::size_t out_left = sizeof buffer;
-  iconv(converter, nullptr, nullptr, &out, &out_left);
-  result.append(buffer, static_cast<std::size_t>(out - buffer));
-  iconv_close(converter);
-  if (failed) return std::nullopt;
-  return result;
-}
+// System text for the terminal; a byte that does not convert is shown as "?".
+std::string shown(std::string_view text) { return *platform::cp950_to_utf8(text, true); }
 
 std::string trimmed(std::string line) {
   while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
@@ -67,10 +29,6 @@ std::string lowered(std::string text) {
 }
 
 }  // namespace
-
-std::string cp950_to_utf8(std::string_view text) { return *convert(text, "UTF-8", "CP950", true); }
-
-std::optional<std::string> utf8_to_cp950(std::string_view text) { return convert(text, "CP950", "UTF-8", false); }
 
 TerminalView::TerminalView(std::istream& in, std::ostream& out, bool input_is_terminal, bool output_is_terminal)
     : in_(in), out_(out), input_is_terminal_(input_is_terminal), output_is_terminal_(output_is_terminal) {
@@ -142,7 +100,7 @@ bool TerminalView::browse_install_dir(std::string& folder) {
   if (!read_line(line)) return false;
   line = trimmed(line);
   if (line.empty()) return false;
-  auto system_path = utf8_to_cp950(line);
+  auto system_path = platform::utf8_to_cp950(line);
   if (!system_path) {
     out_ << "That folder name cannot be written in code page 950; the folder stays as it was.\n";
     return false;
@@ -153,7 +111,7 @@ bool TerminalView::browse_install_dir(std::string& folder) {
 
 void TerminalView::message_box(std::string_view text, std::string_view caption) {
   end_progress_line();
-  out_ << "[" << cp950_to_utf8(caption) << "]\n" << cp950_to_utf8(text) << '\n';
+  out_ << "[" << shown(caption) << "]\n" << shown(text) << '\n';
   if (input_is_terminal_) {
     out_ << "Press Enter to continue." << std::flush;
     std::string line;
@@ -171,14 +129,14 @@ void TerminalView::end_dialog(int result) {
 
 void TerminalView::print_notes() {
   if (!visible(IDC_NOTES)) return;
-  std::string notes = cp950_to_utf8(texts_[IDC_NOTES]);
+  std::string notes = shown(texts_[IDC_NOTES]);
   notes.erase(std::remove(notes.begin(), notes.end(), '\r'), notes.end());
   while (!notes.empty() && notes.back() == '\n') notes.pop_back();
   out_ << "----------------------------------------\n" << notes << "\n----------------------------------------\n";
 }
 
 void TerminalView::print_state() {
-  out_ << "Path: " << cp950_to_utf8(texts_[IDC_PATH]) << '\n';
+  out_ << "Path: " << shown(texts_[IDC_PATH]) << '\n';
   out_ << "Buttons:";
   if (visible(IDOK)) out_ << " [OK]";
   if (visible(IDCANCEL)) out_ << " [Cancel]";

@@ -16,11 +16,6 @@
 #include "app/dialog_view.h"
 #include "app/update_dialog.h"
 
-// Code page 950 bytes as UTF-8; a byte that does not convert becomes "?".
-std::string cp950_to_utf8(std::string_view text);
-// UTF-8 as code page 950 bytes; nothing when some character has no Big5 form.
-std::optional<std::string> utf8_to_cp950(std::string_view text);
-
 class TerminalView : public DialogView {
  public:
   // input_is_terminal: a message box then waits for Enter. output_is_terminal: the

@@ -13,14 +13,12 @@
 #include "pak/pack_checks.h"
 #include "pak/pack_walk.h"
 #include "platform/codepage.h"
+#include "platform/text.h"
 #include "tools/command_registry.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
-#else
-#include <iconv.h>
 #endif
 
 namespace {
@@ -40,48 +38,10 @@ bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-bool is_ascii(std::string_view text) {
-  for (unsigned char c : text)
-    if (c >= 0x80) return false;
-  return true;
-}
-
-// Converts text between code page 950 and UTF-8; nothing when it does not convert.
-std::optional<std::string> convert(std::string_view text, bool to_utf8) {
-  if (is_ascii(text)) return std::string(text);
-#ifdef _WIN32
-  const UINT from = to_utf8 ? 950u : CP_UTF8;
-  const UINT to = to_utf8 ? CP_UTF8 : 950u;
-  const int wide_length = MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), nullptr, 0);
-  if (wide_length <= 0) return std::nullopt;
-  std::wstring wide(std::size_t(wide_length), L'\0');
-  MultiByteToWideChar(from, MB_ERR_INVALID_CHARS, text.data(), int(text.size()), wide.data(), wide_length);
-  const int length = WideCharToMultiByte(to, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::nullopt;
-  std::string out(std::size_t(length), '\0');
-  WideCharToMultiByte(to, 0, wide.data(), wide_length, out.data(), length, nullptr, nullptr);
-  return out;
-#else
-  iconv_t converter = to_utf8 ? iconv_open("UTF-8", "CP950") : iconv_open("CP950", "UTF-8");
-  if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string in(text);
-  std::string out(text.size() * 3 + 4, '\0');
-  char* in_at = in.data();
-  std::size_t in_left = in.size();
-  char* out_at = out.data();
-  std::size_t out_left = out.size();
-  const std::size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
-  iconv_close(converter);
-  if (result == static_cast<std::size_t>(-1) || in_left != 0) return std::nullopt;
-  out.resize(out.size() - out_left);
-  return out;
-#endif
-}
-
 // An entry path for people: code page 950 shown as UTF-8; bytes that do not convert
 // are shown as \xNN.
 std::string display_path(std::string_view path) {
-  if (auto utf8 = convert(path, true)) return *utf8;
+  if (auto utf8 = platform::cp950_to_utf8(path)) return *utf8;
   std::string shown;
   for (unsigned char c : path) {
     if (c < 0x80) {
@@ -100,7 +60,7 @@ std::string display_path(std::string_view path) {
 std::string entry_path_argument(const std::string& typed) {
   std::string path = typed;
 #ifndef _WIN32
-  if (auto cp950 = convert(typed, false)) path = *cp950;
+  if (auto cp950 = platform::utf8_to_cp950(typed)) path = *cp950;
 #endif
   for (std::size_t i = platform::find_separator(path, 0, true); i < path.size();
        i = platform::find_separator(path, i + 1, true))

@@ -16,6 +16,7 @@
 #include "pak/entry_path.h"
 #include "pak/write_messages.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "tools/command_registry.h"
 
 #ifdef _WIN32
@@ -23,7 +24,6 @@
 #define PAK_ISATTY _isatty
 #define PAK_FILENO _fileno
 #else
-#include <iconv.h>
 #include <unistd.h>
 #define PAK_ISATTY isatty
 #define PAK_FILENO fileno
@@ -82,24 +82,9 @@ bool to_system(const std::string& native, std::string& system) {
   system = native;
   return true;
 #else
-  bool ascii = std::all_of(native.begin(), native.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  if (ascii) {
-    system = native;
-    return true;
-  }
-  iconv_t cd = iconv_open("CP950", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string in = native;
-  std::string out(in.size() * 2 + 8, '\0');
-  char* in_at = in.data();
-  std::size_t in_left = in.size();
-  char* out_at = out.data();
-  std::size_t out_left = out.size();
-  const std::size_t result = iconv(cd, &in_at, &in_left, &out_at, &out_left);
-  iconv_close(cd);
-  if (result == static_cast<std::size_t>(-1) || in_left != 0) return false;
-  out.resize(out.size() - out_left);
-  system = out;
+  auto converted = platform::utf8_to_cp950(native);
+  if (!converted) return false;
+  system = std::move(*converted);
   return true;
 #endif
 }

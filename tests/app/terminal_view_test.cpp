@@ -81,11 +81,4 @@ TEST_F(TerminalViewTest, UnknownCommandsAskAgain) {
   EXPECT_NE(out.str().find("Unknown command \"install\""), std::string::npos);
 }
 
-TEST(Cp950, ConvertsBothWays) {
-  EXPECT_EQ(cp950_to_utf8("\xB3\x5C\xA5\x5C"), "許功");
-  EXPECT_EQ(cp950_to_utf8("ok\xFF"), "ok?");
-  EXPECT_EQ(utf8_to_cp950("許功"), std::string("\xB3\x5C\xA5\x5C"));
-  EXPECT_FALSE(utf8_to_cp950("\xF0\x9F\x98\x80").has_value());
-}
-
 }  // namespace
