@@ -15,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/entry_path_argument.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -53,19 +54,6 @@ std::string display_path(std::string_view path) {
     }
   }
   return shown;
-}
-
-// An entry path typed by a person: '/' separates levels as '\' does, and on POSIX,
-// where arguments are UTF-8, the text is converted to code page 950.
-std::string entry_path_argument(const std::string& typed) {
-  std::string path = typed;
-#ifndef _WIN32
-  if (auto cp950 = platform::utf8_to_cp950(typed)) path = *cp950;
-#endif
-  for (std::size_t i = platform::find_separator(path, 0, true); i < path.size();
-       i = platform::find_separator(path, i + 1, true))
-    path[i] = '\\';
-  return path;
 }
 
 std::string json_string(std::string_view text) {
@@ -125,7 +113,12 @@ int cat(const std::string& pack_path, const std::string& typed_path) {
     std::cerr << "pak: " << pack_path << ": not a pack (its root table does not fit)\n";
     return 1;
   }
-  const std::string path = entry_path_argument(typed_path);
+  const auto typed = entry_path_argument(typed_path);
+  if (!typed) {
+    std::cerr << "pak: " << typed_path << ": the path has characters outside code page 950\n";
+    return 1;
+  }
+  const std::string& path = *typed;
   EntrySlot* slot = archive.load_entry(path.c_str());
   if (slot == nullptr) {
     const bool present = archive.find_record(path.c_str()) != nullptr;

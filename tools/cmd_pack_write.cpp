@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/entry_path_argument.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -238,11 +239,12 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   StderrReporter problems;
   PakArchive target;
   if (!open_existing(target, target_pack, problems)) return 1;
-  std::string name;
-  if (!to_system(path, name)) {
+  auto typed = entry_path_argument(path);
+  if (!typed) {
     problems.problem(path, "the path has characters outside code page 950");
     return 1;
   }
+  std::string name = std::move(*typed);
   fold_name(name);
   auto bytes = read_native(file);
   if (!bytes) {
@@ -279,11 +281,12 @@ int run_rm(const std::string& target_pack, const std::vector<std::string>& paths
   if (!open_existing(target, target_pack, problems)) return 1;
   std::vector<std::string> found;
   for (const std::string& path : paths) {
-    std::string name;
-    if (!to_system(path, name)) {
+    auto typed = entry_path_argument(path);
+    if (!typed) {
       problems.problem(path, "the path has characters outside code page 950");
       continue;
     }
+    std::string name = std::move(*typed);
     fold_name(name);
     // A directory may be named without its backslash.
     if (target.find_record(name.c_str()) == nullptr && !pak::is_directory_path(name) &&

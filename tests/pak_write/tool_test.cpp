@@ -61,6 +61,11 @@ TEST_F(ToolTest, CreateAddRemoveExtract) {
   write_bytes(dir / "fake.bin", bytes_of("EnCode and then some"));
   ASSERT_EQ(pak("add out.pak 'New\\Deep\\fake.bin' fake.bin"), 0);
   EXPECT_EQ(entry("out", "new\\deep\\fake.bin"), bytes_of("EnCode and then some"));
+  // '/' separates levels on the command line as a backslash does.
+  ASSERT_EQ(pak("add out.pak Sub/c.txt fake.bin"), 0);
+  EXPECT_EQ(entry("out", "sub\\c.txt"), bytes_of("EnCode and then some"));
+  ASSERT_EQ(pak("rm out.pak sub/c.txt"), 0);
+  EXPECT_EQ(entry("out", "sub\\c.txt"), std::nullopt);
 
   const Bytes before = read_bytes(dir / "out.pak");
   EXPECT_EQ(pak("rm out.pak a.txt missing.txt"), 1);
