@@ -28,6 +28,18 @@ bool folded_copy(const char* path, char* buffer, std::size_t& length) {
   return true;
 }
 
+// Hands bytes to a free slot that then owns them; null when they are too many for
+// the slot's size field.
+EntrySlot* fill_owned_slot(EntrySlot* slot, std::vector<std::uint8_t> bytes) {
+  if (bytes.size() > std::size_t(INT32_MAX)) return nullptr;
+  slot->owned = std::move(bytes);
+  slot->in_use = 1;
+  slot->owns_data = 1;
+  slot->size = static_cast<int>(slot->owned.size());
+  slot->data = slot->owned.data();
+  return slot;
+}
+
 }  // namespace
 
 int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
@@ -146,13 +158,8 @@ EntrySlot* PakArchive::load_packed(const char* name) {
   }
   // A malformed stream is not handed out.
   auto decoded = pak::decode_entry(entry);
-  if (!decoded || decoded->size() > std::size_t(INT32_MAX)) return nullptr;
-  slot->owned = std::move(*decoded);
-  slot->in_use = 1;
-  slot->owns_data = 1;
-  slot->size = static_cast<int>(slot->owned.size());
-  slot->data = slot->owned.data();
-  return slot;
+  if (!decoded) return nullptr;
+  return fill_owned_slot(slot, std::move(*decoded));
 }
 
 EntrySlot* PakArchive::load_loose(const char* name) {
@@ -163,13 +170,8 @@ EntrySlot* PakArchive::load_loose(const char* name) {
   EntrySlot* slot = free_slot();
   if (slot == nullptr) return nullptr;
   auto bytes = platform::read_file(base_path + "\\" + name);
-  if (!bytes || bytes->size() > std::size_t(INT32_MAX)) return nullptr;
-  slot->owned = std::move(*bytes);
-  slot->in_use = 1;
-  slot->owns_data = 1;
-  slot->size = static_cast<int>(slot->owned.size());
-  slot->data = slot->owned.data();
-  return slot;
+  if (!bytes) return nullptr;
+  return fill_owned_slot(slot, std::move(*bytes));
 }
 
 int PakArchive::release_entry(EntrySlot* slot) {
