@@ -21,6 +21,12 @@ void copy8(std::uint8_t* to, const std::uint8_t* from) {
   std::memcpy(to, &v, 8);
 }
 
+void copy16(std::uint8_t* to, const std::uint8_t* from) {
+  std::uint8_t v[16];
+  std::memcpy(v, from, 16);
+  std::memcpy(to, v, 16);
+}
+
 struct Decoder {
   std::uint8_t* out;
   std::size_t cap;  // decoded_size, at most destination_size
@@ -106,7 +112,11 @@ struct Decoder {
         if (cap - produced < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         std::uint8_t* to = out + produced;
         const std::uint8_t* from = to - distance;
-        if (distance >= 8 && cap - produced >= 24) {
+        if (distance >= 16 && cap - produced >= 32) {
+          // Two 16-byte steps; the second reads only bytes before `to` or stored by the first.
+          copy16(to, from);
+          copy16(to + 16, from + 16);
+        } else if (distance >= 8 && cap - produced >= 24) {
           // Whole 8-byte steps; each reads only bytes written before it. The tail past
           // `length` is rewritten by later items and stays below decoded_size.
           copy8(to, from);
