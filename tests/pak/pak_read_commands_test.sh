@@ -32,4 +32,4 @@ if out=$("$pak" verify "$work/bad.pak" 2>/dev/null); then fail "verify of a dama
 [ "$(echo "$out" | wc -l)" -ge 2 ] || fail "verify problems: $out"
 echo "$out" | grep -q 'offset 4' || fail "verify must name the offset: $out"
 if "$pak" list "$work/bad.pak" >/dev/null 2>&1; then fail "list of a damaged pack must fail"; fi
-echo "pak_inspect_test: ok"
+echo "pak_read_commands_test: ok"
