@@ -130,6 +130,13 @@ wait_exit() {
   done
   return 1
 }
+wait_file() {  # wait_file PATH: waits up to 30 s for a helper program's signal file
+  for _ in $(seq 300); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 press() {  # press WINDOW KEY
   xdotool windowactivate --sync "$1" >/dev/null 2>&1 || true
   xdotool key --window "$1" "$2" 2>/dev/null
@@ -163,10 +170,7 @@ fresh_game
 before=$(snapshot "$WINEPREFIX/drive_c/PakDemo")
 (cd "$work" && exec wine "$game_exe" 'C:\game-ready' 'C:\game-closed' >"$out/fake-game.log" 2>&1) &
 game_pid=$!
-for _ in $(seq 300); do
-  [ -e "$WINEPREFIX/drive_c/game-ready" ] && break
-  sleep 0.1
-done
+wait_file "$WINEPREFIX/drive_c/game-ready"
 check "cancel: game client running" test -e "$WINEPREFIX/drive_c/game-ready"
 start_updater
 if dialog=$(wait_window '^Updata$'); then
@@ -187,10 +191,7 @@ old_readme=$(cat "$game/readme.txt")
 rm -f "$work/held" "$work/release"
 (cd "$work" && exec wine "$hold_exe" 'C:\PakDemo\readme.txt' 'C:\held' 'C:\release' >"$out/hold.log" 2>&1) &
 hold_pid=$!
-for _ in $(seq 300); do
-  [ -e "$WINEPREFIX/drive_c/held" ] && break
-  sleep 0.1
-done
+wait_file "$WINEPREFIX/drive_c/held"
 check "locked: file held" test -e "$WINEPREFIX/drive_c/held"
 start_updater
 if dialog=$(wait_window '^Updata$'); then
