@@ -12,6 +12,8 @@
 
 namespace platform {
 
+class WriteFolder;
+
 using ByteView = std::span<const std::uint8_t>;
 
 // The native form of a system path: identical on Windows; on POSIX backslashes become
@@ -38,6 +40,10 @@ class MappedFile {
   std::size_t size() const { return size_; }
 
  private:
+  friend class WriteFolder;
+  // Maps the file open on handle, which the object then owns (closed on failure).
+  Status adopt(std::intptr_t handle);
+
   const std::uint8_t* data_ = nullptr;
   std::size_t size_ = 0;
   bool is_open_ = false;
@@ -61,6 +67,8 @@ enum class WriteStatus {
   ok,
   cannot_open,   // the file (or a temporary beside it) could not be created or replaced: locked, no access
   write_failed,  // writing or flushing failed (full disk, I/O error)
+  link_in_way,   // a symbolic link, junction or other reparse point stands where a level or the file should be
+  bad_path,      // a level is empty, "." or "..", or the path is too long for the system
 };
 
 // Replaces the whole content of path: writes a temporary file in the same directory,
@@ -91,6 +99,7 @@ class OutputFile {
   bool is_open() const { return handle_ != -1; }
 
  private:
+  friend class WriteFolder;
   std::intptr_t handle_ = -1;
   std::uint64_t position_ = 0;
   std::uint64_t end_ = 0;

@@ -3,6 +3,7 @@
 // RT_RCDATA resources, or on POSIX a table appended to the executable file.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -15,5 +16,13 @@ using ByteView = std::span<const std::uint8_t>;
 // to ASCII case; nothing when there is none. The bytes stay valid and read-only for
 // the whole run of the program.
 std::optional<ByteView> find_resource(std::string_view name);
+
+// The program's own resources, as the backend finds them.
+std::optional<ByteView> find_own_resource(std::string_view name);
+
+// Where find_resource looks instead of the program's own resources: tests stand in
+// for an update package with it. An empty function restores the program's own.
+using ResourceLookup = std::function<std::optional<ByteView>(std::string_view)>;
+void set_resource_lookup(ResourceLookup lookup);
 
 }  // namespace platform

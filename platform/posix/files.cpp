@@ -86,6 +86,33 @@ MappedFile::Status MappedFile::open(const std::string& path) {
   return Status::ok;
 }
 
+MappedFile::Status MappedFile::adopt(std::intptr_t handle) {
+  close();
+  const int fd = int(handle);
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool directory = S_ISDIR(info.st_mode);
+    ::close(fd);
+    return directory ? Status::missing : Status::failed;
+  }
+  if (info.st_size > 0) {
+    void* view = ::mmap(nullptr, std::size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    if (view == MAP_FAILED) {
+      ::close(fd);
+      return Status::failed;
+    }
+    ::madvise(view, std::size_t(info.st_size), MADV_RANDOM);
+    data_ = static_cast<const std::uint8_t*>(view);
+    size_ = std::size_t(info.st_size);
+  } else {
+    data_ = &empty_file_byte;
+    size_ = 0;
+  }
+  file_handle_ = fd;
+  is_open_ = true;
+  return Status::ok;
+}
+
 void MappedFile::close() {
   if (!is_open_) return;
   if (size_ > 0) ::munmap(const_cast<std::uint8_t*>(data_), size_);

@@ -40,7 +40,7 @@ LoadedTable load_own_table() {
 
 }  // namespace
 
-std::optional<ByteView> find_resource(std::string_view name) {
+std::optional<ByteView> find_own_resource(std::string_view name) {
   static const LoadedTable loaded = load_own_table();
   if (!loaded.table) return std::nullopt;
   for (const auto& entry : loaded.table->entries)

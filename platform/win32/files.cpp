@@ -53,12 +53,18 @@ MappedFile::Status MappedFile::open(const std::string& path) {
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? Status::missing : Status::failed;
   }
+  return adopt(from_handle(file));
+}
+
+MappedFile::Status MappedFile::adopt(std::intptr_t handle) {
+  close();
+  HANDLE file = as_handle(handle);
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size)) {
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
     CloseHandle(file);
     return Status::failed;
   }
-  file_handle_ = from_handle(file);
+  file_handle_ = handle;
   is_open_ = true;
   if (size.QuadPart == 0) {  // an empty file cannot be mapped; it has no bytes to show
     data_ = &empty_file_byte;

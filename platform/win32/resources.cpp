@@ -9,7 +9,7 @@
 
 namespace platform {
 
-std::optional<ByteView> find_resource(std::string_view name) {
+std::optional<ByteView> find_own_resource(std::string_view name) {
   const std::string name_text(name);
   HRSRC resource = FindResourceA(nullptr, name_text.c_str(), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
   if (!resource) return std::nullopt;

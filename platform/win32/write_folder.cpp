@@ -1,0 +1,257 @@
+// Win32 write folder: before a level below the folder is used, its attributes are
+// read, and a reparse point (a junction, a symbolic link, a mount point) is refused
+// instead of passed through. Paths stay within MAX_PATH, since the ANSI calls take no
+// longer ones.
+
+#include "platform/write_folder.h"
+
+#include <windows.h>
+
+#include "platform/codepage.h"
+#include "platform/write_faults.h"
+
+namespace platform {
+namespace {
+
+bool split_levels(std::string_view relative, std::vector<std::string>& levels) {
+  levels.clear();
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    const std::size_t end = find_separator(relative, start);
+    const std::string_view level = relative.substr(start, end - start);
+    if (level.empty() || level == "." || level == ".." || level.find('/') != std::string_view::npos) return false;
+    levels.emplace_back(level);
+    start = end + 1;
+  }
+  return true;
+}
+
+// The full path of relative below folder, each directory level on the way checked
+// (and made when create is set). full gets the path of the last level.
+WriteStatus resolve(const std::string& folder, std::string_view relative, bool create, std::string& full,
+                    bool* missing = nullptr) {
+  std::vector<std::string> levels;
+  if (!split_levels(relative, levels)) return WriteStatus::bad_path;
+  full = folder;
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    // A final 0x5C that is the trail byte of a double-byte character is no separator.
+    if (!full.empty() && find_last_separator(full, true) != full.size() - 1) full += '\\';
+    full += levels[i];
+    if (full.size() >= MAX_PATH) return WriteStatus::bad_path;
+    if (i + 1 == levels.size()) break;
+    DWORD attributes = GetFileAttributesA(full.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES && create) {
+      CreateDirectoryA(full.c_str(), nullptr);
+      attributes = GetFileAttributesA(full.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      if (missing != nullptr) *missing = true;
+      return WriteStatus::cannot_open;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteStatus::cannot_open;
+  }
+  return WriteStatus::ok;
+}
+
+// What stands at full: nothing, a file, or something in the way.
+WriteStatus check_target(const std::string& full) {
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::ok;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return WriteStatus::cannot_open;
+  return WriteStatus::ok;
+}
+
+std::string directory_part(const std::string& full) {
+  const std::size_t last = find_last_separator(full, true);
+  return last == std::string::npos ? std::string(".") : full.substr(0, last);
+}
+
+bool write_all(HANDLE file, const void* data, std::size_t size) {
+  const auto* at = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
+    if (!take_write_budget(chunk)) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, at, chunk, &written, nullptr) || written != chunk) return false;
+    at += chunk;
+    size -= chunk;
+  }
+  return true;
+}
+
+class HandleWriter final : public FileWriter {
+ public:
+  explicit HandleWriter(HANDLE file) : file_(file) {}
+  bool write(const void* data, std::size_t size) override { return write_all(file_, data, size); }
+
+ private:
+  HANDLE file_;
+};
+
+class BytesProducer final : public FileProducer {
+ public:
+  explicit BytesProducer(ByteView data) : data_(data) {}
+  bool produce(FileWriter& writer) override { return writer.write(data_.data(), data_.size()); }
+
+ private:
+  ByteView data_;
+};
+
+}  // namespace
+
+WriteFolder::Status WriteFolder::open(const std::string& path) {
+  close();
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? Status::missing : Status::failed;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Status::not_a_folder;
+  path_ = path;
+  open_ = true;
+  return Status::ok;
+}
+
+void WriteFolder::close() {
+  path_.clear();
+  open_ = false;
+}
+
+WriteStatus WriteFolder::make_directories(std::string_view relative) {
+  if (!open_) return WriteStatus::cannot_open;
+  std::string full;
+  if (const WriteStatus status = resolve(path_, relative, true, full); status != WriteStatus::ok) return status;
+  DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    CreateDirectoryA(full.c_str(), nullptr);
+    attributes = GetFileAttributesA(full.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
+}
+
+WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
+  BytesProducer producer(data);
+  return write_file(relative, producer);
+}
+
+WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
+  if (!open_) return WriteStatus::cannot_open;
+  std::string full;
+  if (const WriteStatus status = resolve(path_, relative, false, full); status != WriteStatus::ok) return status;
+  if (const WriteStatus status = check_target(full); status != WriteStatus::ok) return status;
+  // A read-only, hidden or system file must not stop the replacement.
+  SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+  const std::string directory = directory_part(full);
+  std::string temp;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    temp = directory + "\\" + temp_file_name("~");
+    if (temp.size() >= MAX_PATH) return WriteStatus::bad_path;
+    file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return WriteStatus::cannot_open;
+  }
+  if (file == INVALID_HANDLE_VALUE) return WriteStatus::cannot_open;
+  HandleWriter writer(file);
+  const bool written = producer.produce(writer) && FlushFileBuffers(file);
+  const bool closed = CloseHandle(file);
+  if (!written || !closed) {
+    DeleteFileA(temp.c_str());
+    return WriteStatus::write_failed;
+  }
+  if (!MoveFileExA(temp.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileA(temp.c_str());
+    return WriteStatus::cannot_open;
+  }
+  return WriteStatus::ok;
+}
+
+OutputFile::Status WriteFolder::create_new(std::string_view relative, OutputFile& file) {
+  file.close();
+  if (!open_) return OutputFile::Status::failed;
+  std::string full;
+  if (resolve(path_, relative, false, full) != WriteStatus::ok) return OutputFile::Status::failed;
+  HANDLE handle =
+      CreateFileA(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_FILE_EXISTS ? OutputFile::Status::exists : OutputFile::Status::failed;
+  file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+  file.position_ = 0;
+  file.end_ = 0;
+  return OutputFile::Status::ok;
+}
+
+WriteStatus WriteFolder::replace(std::string_view from, std::string_view to) {
+  if (!open_) return WriteStatus::cannot_open;
+  std::string source, target;
+  if (const WriteStatus status = resolve(path_, from, false, source); status != WriteStatus::ok) return status;
+  if (const WriteStatus status = resolve(path_, to, false, target); status != WriteStatus::ok) return status;
+  if (const WriteStatus status = check_target(target); status != WriteStatus::ok) return status;
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return WriteStatus::cannot_open;
+  return WriteStatus::ok;
+}
+
+bool WriteFolder::remove(std::string_view relative) {
+  if (!open_) return false;
+  std::string full;
+  if (resolve(path_, relative, false, full) != WriteStatus::ok) return false;
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileA(full.c_str()) != FALSE;
+}
+
+MappedFile::Status WriteFolder::map(std::string_view relative, MappedFile& file) {
+  file.close();
+  if (!open_) return MappedFile::Status::failed;
+  std::string full;
+  bool missing = false;
+  if (resolve(path_, relative, false, full, &missing) != WriteStatus::ok)
+    return missing ? MappedFile::Status::missing : MappedFile::Status::failed;
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return MappedFile::Status::failed;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return MappedFile::Status::missing;
+  return file.open(full);
+}
+
+std::vector<std::string> WriteFolder::names(std::string_view relative) {
+  std::vector<std::string> found;
+  if (!open_) return found;
+  std::string full = path_;
+  if (!relative.empty() && resolve(path_, std::string(relative) + "\\*", false, full) != WriteStatus::ok) return found;
+  if (relative.empty()) full += full.empty() || full.back() == '\\' ? "*" : "\\*";
+  WIN32_FIND_DATAA item;
+  HANDLE search = FindFirstFileA(full.c_str(), &item);
+  if (search == INVALID_HANDLE_VALUE) return found;
+  do {
+    const std::string name = item.cFileName;
+    if (name != "." && name != "..") found.push_back(name);
+  } while (FindNextFileA(search, &item));
+  FindClose(search);
+  return found;
+}
+
+bool is_file_system_root(const std::string& path) {
+  char volume[MAX_PATH];
+  if (!GetVolumePathNameA(path.c_str(), volume, MAX_PATH)) return false;
+  std::string folder = path;
+  std::string root = volume;
+  while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/') &&
+         find_last_separator(folder, true) == folder.size() - 1)
+    folder.pop_back();
+  while (!root.empty() && root.back() == '\\') root.pop_back();
+  return !folder.empty() &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), -1, root.c_str(), -1) == CSTR_EQUAL;
+}
+
+}  // namespace platform

@@ -1,0 +1,102 @@
+#pragma once
+// The one place that decides where a write may land. A WriteFolder is an existing
+// folder that writes are confined to: every path handed to it is relative to the
+// folder, levels separated by backslashes (a 0x5C trail byte of a double-byte
+// character is no separator). Each level is resolved on its own without following
+// links (POSIX: openat with O_NOFOLLOW; Windows: no reparse point passed), so nothing
+// that it writes, renames or removes can land outside the folder. The folder itself
+// may be reached through links: it is what the user chose.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace platform {
+
+// Suffix of every temporary file this program writes: no game file has it, so a
+// temporary file left by a killed run is recognisably ours.
+inline constexpr std::string_view TEMP_FILE_SUFFIX = ".pakupdate-temp";
+
+// Receives a file's content in pieces; returns false when a piece cannot be written.
+class FileWriter {
+ public:
+  virtual ~FileWriter() = default;
+  virtual bool write(const void* data, std::size_t size) = 0;
+};
+
+// Produces a file's content into a writer; false when it cannot (the reason is the
+// producer's to keep). The file is then not put in place.
+class FileProducer {
+ public:
+  virtual ~FileProducer() = default;
+  virtual bool produce(FileWriter& writer) = 0;
+};
+
+class WriteFolder {
+ public:
+  enum class Status { ok, missing, not_a_folder, failed };
+
+  WriteFolder() = default;
+  WriteFolder(const WriteFolder&) = delete;
+  WriteFolder& operator=(const WriteFolder&) = delete;
+  ~WriteFolder() { close(); }
+
+  // Opens the existing folder at path (a system path). Closes what was open before.
+  Status open(const std::string& path);
+  void close();
+  bool is_open() const { return open_; }
+  // The folder's system path as given to open.
+  const std::string& path() const { return path_; }
+
+  // Makes every level of the directory path relative that does not exist yet.
+  WriteStatus make_directories(std::string_view relative);
+
+  // Replaces the whole content of the file relative, whose directory must exist: a
+  // temporary file is written beside it, flushed and moved over it in one step, so on
+  // any failure the old file stays as it was and no temporary file is left. A replaced
+  // file keeps its permission bits (without set-user-id and set-group-id) and loses
+  // read-only, hidden and system attributes; a new file gets the default.
+  WriteStatus write_file(std::string_view relative, ByteView data);
+  // The same with the content taken from a producer; write_failed when it fails.
+  WriteStatus write_file(std::string_view relative, FileProducer& producer);
+
+  // Creates the file relative exclusively (its directory must exist), for a file that
+  // is written with seeks; exists when a file of that name is already there.
+  OutputFile::Status create_new(std::string_view relative, OutputFile& file);
+
+  // Moves the file from over the file to in one step (both relative); to keeps the
+  // permission bits of the file it replaces, without set-user-id and set-group-id.
+  WriteStatus replace(std::string_view from, std::string_view to);
+
+  // Removes the file relative (a link is removed itself). False when there is none
+  // or it cannot be removed.
+  bool remove(std::string_view relative);
+
+  // Maps the existing file relative read-only. A link where a level or the file
+  // should be gives failed.
+  MappedFile::Status map(std::string_view relative, MappedFile& file);
+
+  // Names (system bytes) of the entries of the directory relative ("" for the folder
+  // itself), without "." and ".."; empty when it cannot be read.
+  std::vector<std::string> names(std::string_view relative);
+
+ private:
+  std::string path_;
+  bool open_ = false;
+  std::intptr_t handle_ = -1;  // POSIX: the folder's descriptor
+};
+
+// Joins two relative paths with a backslash; either may be empty.
+std::string join_relative(std::string_view base, std::string_view name);
+
+// A fresh name for a temporary file: prefix, eight random hex digits and
+// TEMP_FILE_SUFFIX.
+std::string temp_file_name(std::string_view prefix);
+
+// True when the system path names the root of a drive or of the file system.
+bool is_file_system_root(const std::string& path);
+
+}  // namespace platform
