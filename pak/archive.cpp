@@ -11,6 +11,7 @@
 #include "pak/directory_view.h"
 #include "pak/entry_decoding.h"
 #include "pak/path_lookup.h"
+#include "platform/codepage.h"
 #include "platform/resources.h"
 
 PakArchive::PakArchive(const char* base_path, std::uint32_t slot_count) { open(base_path, slot_count, 0); }
@@ -44,6 +45,7 @@ EntrySlot* fill_owned_slot(EntrySlot* slot, std::vector<std::uint8_t> bytes) {
 
 int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
   close();
+  forget_write_folder();
   if (base == nullptr || std::strlen(base) > PAK_MAX_BASE_PATH_LENGTH) return 0;
   direct = direct_mode;
   base_path = std::string(base);  // base may be base_path.c_str() itself
@@ -74,8 +76,97 @@ int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
   return attach_view() ? 1 : 0;
 }
 
+int PakArchive::open_in(platform::WriteFolder& folder, const std::string& relative_base, std::uint32_t count,
+                        int direct_mode) {
+  const std::string relative = relative_base;  // may be write_base itself
+  close();
+  forget_write_folder();
+  if (!folder.is_open()) return 0;
+  std::string base = folder.path();
+  // A final 0x5C that is the trail byte of a double-byte character is no separator.
+  if (base.empty() || platform::find_last_separator(base, true) != base.size() - 1) base += '\\';
+  base += relative;
+  if (base.size() > PAK_MAX_BASE_PATH_LENGTH) return 0;
+  direct = direct_mode;
+  base_path = base;
+  write_folder = &folder;
+  write_base = relative;
+  try {
+    slots = std::vector<EntrySlot>(count);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  slot_count = count;
+  switch (folder.map(relative + ".pak", file)) {
+    case platform::MappedFile::Status::missing:
+      return 1;  // no pack: loose files under the base
+    case platform::MappedFile::Status::failed:
+      close();
+      return 0;
+    case platform::MappedFile::Status::ok:
+      view = file.data();
+      view_size = file.size();
+      break;
+  }
+  return attach_view() ? 1 : 0;
+}
+
+int PakArchive::open_package(const char* base, std::uint32_t count) {
+  close();
+  forget_write_folder();
+  if (base == nullptr || std::strlen(base) > PAK_MAX_BASE_PATH_LENGTH) return 0;
+  direct = 0;
+  base_path = std::string(base);
+  loose_files_ = false;
+  try {
+    slots = std::vector<EntrySlot>(count);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+  slot_count = count;
+  auto resource = platform::find_resource(base_path + ".pak");
+  if (!resource) return 1;
+  view = resource->data();
+  view_size = resource->size();
+  return attach_view() ? 1 : 0;
+}
+
+void PakArchive::forget_write_folder() {
+  write_folder = nullptr;
+  write_base.clear();
+  own_folder_.reset();
+  loose_files_ = true;
+}
+
+platform::WriteFolder* PakArchive::folder_for_writes() {
+  if (write_folder != nullptr) return write_folder;
+  if (base_path.empty() || !loose_files_) return nullptr;
+  // The folder that holds the base: loose files go below base_path, the pack beside
+  // it. Separators at the end of the base belong to the folder.
+  std::string folder = base_path;
+  while (folder.size() > 1 && platform::find_last_separator(folder, true) == folder.size() - 1) folder.pop_back();
+  std::string relative;
+  if (folder.size() < base_path.size()) {
+    relative = "";
+  } else if (const std::size_t last = platform::find_last_separator(folder, true); last == std::string::npos) {
+    relative = folder;
+    folder = ".";
+  } else {
+    relative = folder.substr(last + 1);
+    folder.resize(last == 0 ? 1 : last);
+  }
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';  // a drive's root, not its current folder
+  auto opened = std::make_unique<platform::WriteFolder>();
+  if (opened->open(folder) != platform::WriteFolder::Status::ok) return nullptr;
+  own_folder_ = std::move(opened);
+  write_folder = own_folder_.get();
+  write_base = relative;
+  return write_folder;
+}
+
 int PakArchive::open_memory(const std::uint8_t* bytes, std::size_t size, std::uint32_t count) {
   close();
+  forget_write_folder();
   direct = 0;
   base_path.clear();
   try {
@@ -163,8 +254,8 @@ EntrySlot* PakArchive::load_packed(const char* name) {
 }
 
 EntrySlot* PakArchive::load_loose(const char* name) {
-  // An archive opened on memory has no directory of loose files.
-  if (name == nullptr || base_path.empty()) return nullptr;
+  // An archive opened on memory or from the package has no directory of loose files.
+  if (name == nullptr || base_path.empty() || !loose_files_) return nullptr;
   const std::size_t length = std::strlen(name);
   if (base_path.size() + 1 + length > PAK_MAX_PATH_LENGTH) return nullptr;
   EntrySlot* slot = free_slot();

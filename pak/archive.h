@@ -4,6 +4,7 @@
 // carries the staged entries and the working tree of a rebuild.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 
 #include "pak/pak_format.h"
 #include "platform/files.h"
+#include "platform/write_folder.h"
 
 class ByteSink;
 
@@ -92,6 +94,17 @@ class PakArchive {
 
   // Read side.
   int open(const char* base, std::uint32_t slot_count, int direct);
+  // Opens the pack relative_base + ".pak" inside folder (no link followed), or loose
+  // files under relative_base when there is none; base_path becomes the folder's path
+  // joined with relative_base (with a separator after the folder, also when
+  // relative_base is empty). Every write of the archive then stays inside folder, which
+  // must outlive the archive's use. Returns 0 when the pack exists but cannot be
+  // mapped or its root table does not fit, or the base path is too long.
+  int open_in(platform::WriteFolder& folder, const std::string& relative_base, std::uint32_t slot_count, int direct);
+  // Opens the pack base + ".pak" from the program's own resources only: no pack file,
+  // no loose files. Returns 1 (is_open 0 when the program carries no such pack), or 0
+  // when the resource's root table does not fit.
+  int open_package(const char* base, std::uint32_t slot_count);
   void close();
   // The record of path inside the open pack (its first byte inside view), or null.
   const std::uint8_t* find_record(const char* path) const;
@@ -121,9 +134,9 @@ class PakArchive {
   std::string base_path;
   std::vector<BuildDir> build_dirs;
   int build_dir_count = 0;
-  platform::MappedFile file;          // the mapped pack file; closed for a resource or no pack
-  const std::uint8_t* view = nullptr; // first byte of the pack
-  std::size_t view_size = 0;          // bytes at view
+  platform::MappedFile file;           // the mapped pack file; closed for a resource or no pack
+  const std::uint8_t* view = nullptr;  // first byte of the pack
+  std::size_t view_size = 0;           // bytes at view
   const std::uint8_t* root_records = nullptr;
   std::uint32_t root_count = 0;
   std::vector<EntrySlot> slots;
@@ -132,8 +145,21 @@ class PakArchive {
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
   ProgressListener* progress = nullptr;      // null: progress is not told
   std::string rebuilt_path;                  // the pack file the last successful rebuild wrote
+  // Where writes land: write_folder and, inside it, the relative path of base_path.
+  // Set by open_in; for an archive opened by a path, made from base_path on first use
+  // (the folder that holds the base).
+  platform::WriteFolder* write_folder = nullptr;
+  std::string write_base;
 
  private:
+  // The folder that writes go to, or null when there is none.
+  platform::WriteFolder* folder_for_writes();
+  // Makes the directories of an entry's file below the base, through the folder.
+  void make_entry_directories(const std::string& name);
+  void forget_write_folder();
+  std::unique_ptr<platform::WriteFolder> own_folder_;
+  bool loose_files_ = true;  // false for a pack that comes from the package only
+
   // Read steps.
   bool attach_view();
   EntrySlot* free_slot();

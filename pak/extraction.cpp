@@ -92,22 +92,50 @@ int PakArchive::write_entry_file(const char* name) {
 
   if (path.size() > PAK_MAX_PATH_LENGTH) {
     report_problem("file path is longer than 259 bytes");
+  } else if (platform::WriteFolder* folder = folder_for_writes(); folder == nullptr) {
+    report_problem("cannot open the folder to write into");
   } else {
-    // A read-only, hidden or system file must not stop the update.
-    platform::reset_file_attributes(path);
-    if (platform::write_file_replacing(path, platform::ByteView(bytes, size)) != platform::WriteStatus::ok)
-      report_problem(pak::FILE_LOCKED_TEXT);
+    const platform::WriteStatus status =
+        folder->write_file(platform::join_relative(write_base, name), platform::ByteView(bytes, size));
+    if (const char* text = pak::write_problem_text(status)) report_problem(text);
   }
   if (slot != nullptr) release_entry(slot);
   return 1;
 }
 
-void PakArchive::create_dirs(const char* path) {
-  if (path == nullptr) return;
-  const std::string_view text(path, std::min<std::size_t>(std::strlen(path), PAK_MAX_PATH_LENGTH));
-  // From index 3 on, so that a drive root such as X:\ is stepped over; a 0x5C trail
-  // byte of a double-byte character is no separator.
-  for (std::size_t i = platform::find_separator(text, 0); i < text.size(); i = platform::find_separator(text, i + 1)) {
-    if (i >= 3) platform::create_directory(std::string(text.substr(0, i)));
-  }
+void PakArchive::make_entry_directories(const std::string& name) {
+  platform::WriteFolder* folder = folder_for_writes();  // sets write_base
+  if (folder == nullptr) return;
+  const std::string directory(pak::directory_part(platform::join_relative(write_base, name)));
+  if (!directory.empty()) folder->make_directories(std::string_view(directory).substr(0, directory.size() - 1));
 }
+
+void PakArchive::create_dirs(const char* path) {
+  // Only directories below the base are made, through the write folder.
+  if (path == nullptr || base_path.empty()) return;
+  const std::string_view text(path);
+  if (!text.starts_with(base_path)) return;
+  std::string_view rest = text.substr(base_path.size());
+  while (!rest.empty() && rest.front() == '\\') rest.remove_prefix(1);
+  if (rest.size() + base_path.size() > PAK_MAX_PATH_LENGTH || pak::unsafe_path_reason(rest) != nullptr) return;
+  make_entry_directories(std::string(rest));
+}
+
+namespace pak {
+
+const char* write_problem_text(platform::WriteStatus status) {
+  switch (status) {
+    case platform::WriteStatus::ok:
+      return nullptr;
+    case platform::WriteStatus::link_in_way:
+      return LINK_IN_WAY_TEXT;
+    case platform::WriteStatus::bad_path:
+      return "the path cannot be written on this system (too long or not a plain name)";
+    case platform::WriteStatus::cannot_open:
+    case platform::WriteStatus::write_failed:
+      break;
+  }
+  return FILE_LOCKED_TEXT;
+}
+
+}  // namespace pak

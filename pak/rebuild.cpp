@@ -16,6 +16,7 @@
 #include "pak/archive.h"
 #include "pak/entry_path.h"
 #include "pak/file_sink.h"
+#include "pak/write_messages.h"
 #include "platform/codepage.h"
 
 struct PakArchive::RebuildState {
@@ -76,6 +77,17 @@ void link_name(const BuildLink& link, char (&name)[PAK_NAME_SIZE]) {
   const std::string& path = link.entry->name;
   const std::size_t start = pak::last_component_start(path);
   std::memcpy(name, path.data() + start, std::min(path.size() - start, PAK_MAX_NAME_LENGTH));
+}
+
+// True for a temporary pack that a rebuild of the pack named by prefix left behind:
+// prefix, eight hex digits and the temporary file suffix.
+bool is_stale_temp_name(std::string_view name, std::string_view prefix) {
+  const std::string_view suffix = platform::TEMP_FILE_SUFFIX;
+  if (name.size() != prefix.size() + 8 + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
+    return false;
+  for (char c : name.substr(prefix.size(), 8))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
 }
 
 bool name_less(const PakRecord& a, const PakRecord& b) { return std::memcmp(a.name, b.name, PAK_NAME_SIZE) < 0; }
@@ -340,16 +352,43 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
   if (!state.failed()) build_tables();
   if (state.failed()) return refuse(state.error, state.error_path);
 
-  // The temporary pack never replaces a file that is already there.
+  // The temporary pack lies beside the pack, inside the archive's write folder.
+  platform::WriteFolder* folder = folder_for_writes();
+  if (folder == nullptr) return refuse("cannot open the folder of the pack", old_pack);
+  const std::string_view temp_text(temp_base != nullptr ? temp_base : "");
+  if (!temp_text.starts_with(base_path) ||
+      platform::find_separator(temp_text, base_path.size(), true) != temp_text.size())
+    return refuse("the temporary pack must lie beside the pack", std::string(temp_text));
+  const std::string suffix(temp_text.substr(base_path.size()));
+  const std::string pack_relative = write_base + ".pak";
+  // The pack's own directory inside the folder, and the pack's name in it.
+  const std::size_t last_level = pak::last_component_start(write_base);
+  const std::string pack_directory = write_base.substr(0, last_level == 0 ? 0 : last_level - 1);
+  const std::string temp_prefix = write_base.substr(last_level) + suffix + ".";
+
   platform::OutputFile out;
-  std::string temp_path;
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    temp_path = std::string(temp_base) + (attempt == 0 ? "" : std::to_string(attempt)) + ".pak";
-    const auto status = out.create_new(temp_path);
-    if (status == platform::OutputFile::Status::ok) break;
-    if (status == platform::OutputFile::Status::failed || attempt == 999)
-      return refuse("cannot create the temporary pack", temp_path);
+  std::string temp_relative;
+  if (replace != 0) {
+    // Temporary packs that a killed rebuild of this pack left behind go first.
+    for (const std::string& name : folder->names(pack_directory))
+      if (is_stale_temp_name(name, temp_prefix)) folder->remove(platform::join_relative(pack_directory, name));
+    for (int attempt = 0; attempt < 100 && !out.is_open(); ++attempt) {
+      temp_relative = platform::join_relative(pack_directory, platform::temp_file_name(temp_prefix));
+      if (folder->create_new(temp_relative, out) == platform::OutputFile::Status::failed)
+        return refuse("cannot create the temporary pack", base_path + suffix);
+    }
+    if (!out.is_open()) return refuse("cannot create the temporary pack", base_path + suffix);
+  } else {
+    // The caller wants the new pack under this name: never replace a file already there.
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      temp_relative = write_base + suffix + (attempt == 0 ? "" : std::to_string(attempt)) + ".pak";
+      const auto status = folder->create_new(temp_relative, out);
+      if (status == platform::OutputFile::Status::ok) break;
+      if (status == platform::OutputFile::Status::failed || attempt == 999)
+        return refuse("cannot create the temporary pack", base_path + suffix + ".pak");
+    }
   }
+  const std::string temp_path = base_path.substr(0, base_path.size() - write_base.size()) + temp_relative;
 
   pak::FileSink sink(out);
   write_directory(sink, "", 0);
@@ -357,7 +396,7 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
   written = written && out.sync();
   written = out.close() && written;
   if (!written) {
-    platform::remove_file(temp_path);
+    folder->remove(temp_relative);
     if (state.failed()) return refuse(state.error, state.error_path);
     return refuse("cannot write the temporary pack (disk full?)", temp_path);
   }
@@ -366,15 +405,24 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
   if (replace != 0) {
     const std::uint32_t slots_kept = slot_count;
     const std::string base = base_path;
+    const std::string relative_base = write_base;
+    platform::WriteFolder* given_folder = own_folder_ ? nullptr : write_folder;
+    auto reopen = [&] {
+      return given_folder != nullptr ? open_in(*given_folder, relative_base, slots_kept, direct)
+                                     : open(base.c_str(), slots_kept, direct);
+    };
     const bool was_open = is_open == 1;
     close();
-    if (!platform::replace_file(temp_path, old_pack)) {
-      platform::remove_file(temp_path);
-      if (was_open) open(base.c_str(), slots_kept, direct);
-      if (reporter != nullptr) reporter->report("cannot replace the pack", old_pack);
+    const platform::WriteStatus status = folder->replace(temp_relative, pack_relative);
+    if (status != platform::WriteStatus::ok) {
+      folder->remove(temp_relative);
+      if (was_open) reopen();
+      if (reporter != nullptr)
+        reporter->report(
+            status == platform::WriteStatus::link_in_way ? pak::LINK_IN_WAY_TEXT : "cannot replace the pack", old_pack);
       return 0;
     }
-    if (open(base.c_str(), slots_kept, direct) != 1 && reporter != nullptr)
+    if (reopen() != 1 && reporter != nullptr)
       reporter->report("the new pack is in place but cannot be opened", old_pack);
     rebuilt_path = old_pack;
   } else {

@@ -138,8 +138,7 @@ int PakArchive::stage_entry(const char* name, const std::uint8_t* bytes, std::ui
     index_pushed_entry(entry, old_head);
   }
   if (write_now) {
-    const std::string path = base_path + "\\" + folded;
-    create_dirs(path.c_str());
+    make_entry_directories(folded);
     write_entry_file(folded.c_str());
   }
   return 1;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/files.h"
+
 namespace pak {
 
 // "檔案鎖住,重新開機再更新" in code page 950: the file cannot be written (locked by
@@ -13,12 +15,20 @@ namespace pak {
 inline constexpr const char FILE_LOCKED_TEXT[] =
     "\xC0\xC9\xAE\xD7\xC2\xEA\xA6\xED,\xAD\xAB\xB7\x73\xB6\x7D\xBE\xF7\xA6\x41\xA7\xF3\xB7\x73";
 
+// "路徑中有連結,無法寫入" in code page 950: a symbolic link or junction stands where
+// a folder or the file should be, so the file is not written (nothing is written
+// through a link). Shown with the file path, like a locked file.
+inline constexpr const char LINK_IN_WAY_TEXT[] = "\xB8\xF4\xAE|\xA4\xA4\xA6\xB3\xB3s\xB5\xB2,\xB5L\xAAk\xBCg\xA4J";
+
 // Prefix of the message for a staged EnCode stream that does not decode.
 inline constexpr const char DECODE_FAILED_TEXT[] = "EnCode stream does not decode: ";
 
 // No EnCode stream expands by more than this factor: a group of 41 bytes yields at
 // most eight long runs of 69,649 bytes.
 inline constexpr std::uint64_t MAX_EXPANSION = 14000;
+
+// The message for a write that did not succeed, or null for ok.
+const char* write_problem_text(platform::WriteStatus status);
 
 // True when stream is an EnCode stream that decodes cleanly; else why says what is
 // wrong (DECODE_FAILED_TEXT and the decoder's reason).

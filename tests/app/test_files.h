@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pak/pak_format.h"
+#include "platform/resources.h"
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class ScratchDir {
@@ -91,3 +92,29 @@ inline std::string make_pack(const std::map<std::string, std::string>& files) {
   place(place, root);
   return pack;
 }
+
+// Stands in for the update package that the program carries: find_resource answers
+// from these blobs (names matched without regard to ASCII case) while the object
+// lives.
+class PackageStandIn {
+ public:
+  PackageStandIn() {
+    platform::set_resource_lookup([this](std::string_view name) -> std::optional<platform::ByteView> {
+      auto found = blobs_.find(lowered(std::string(name)));
+      if (found == blobs_.end()) return std::nullopt;
+      return platform::ByteView(reinterpret_cast<const std::uint8_t*>(found->second.data()), found->second.size());
+    });
+  }
+  ~PackageStandIn() { platform::set_resource_lookup({}); }
+  PackageStandIn(const PackageStandIn&) = delete;
+  PackageStandIn& operator=(const PackageStandIn&) = delete;
+  void add(const std::string& name, std::string bytes) { blobs_[lowered(name)] = std::move(bytes); }
+
+ private:
+  static std::string lowered(std::string text) {
+    for (char& c : text)
+      if (c >= 'A' && c <= 'Z') c = char(c + 0x20);
+    return text;
+  }
+  std::map<std::string, std::string> blobs_;
+};

@@ -214,7 +214,7 @@ TEST_F(UpdateDialogTest, CommandsWithANotificationCodeAreIgnored) {
 
 }  // namespace
 
-TEST(JoinPath, LooksAtTheLastByteOnly) {
+TEST(JoinPath, AddsASeparatorUnlessThePathEndsInOne) {
   struct Case {
     std::string buffer, name, expected;
   };
@@ -223,9 +223,12 @@ TEST(JoinPath, LooksAtTheLastByteOnly) {
       {"C:\\Game\\", "data", "C:\\Game\\data"},
       {"C:/Game/", "data", "C:/Game/data"},
       {"", "data", "data"},
-      // A Big5 character with the trail byte 0x5C at the end: no separator added.
+      // A Big5 character with the trail byte 0x5C at the end is no separator.
       {"C:\\\xA5\x5C", "data",
-       "C:\\\xA5\x5C"
+       "C:\\\xA5\x5C\\"
+       "data"},
+      {"C:\\\xA5\x5C\\", "data",
+       "C:\\\xA5\x5C\\"
        "data"},
       {"C:\\Game\\\\", "data", "C:\\Game\\\\data"},
   };

@@ -5,20 +5,27 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/run_messages.h"
 #include "app/update_dialog.h"
+#include "pak/write_messages.h"
 #include "tests/app/recording_view.h"
 #include "tests/app/test_files.h"
 
 namespace {
 
-// Runs in a scratch folder, which is also where the packs named by the run are
-// looked for when the test program carries none.
+// Runs in a scratch folder with a stand-in for the update package. Packs of the same
+// names in the current folder must never be taken for the package's.
 class UpdateRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,6 +62,7 @@ class UpdateRunTest : public ::testing::Test {
   ScratchDir scratch;
   std::filesystem::path previous_dir;
   RecordingView view;
+  PackageStandIn package;
 };
 
 TEST_F(UpdateRunTest, CountsPackSectionsUpToTheFirstWithoutName) {
@@ -81,6 +89,7 @@ TEST_F(UpdateRunTest, CountsPackSectionsUpToTheFirstWithoutName) {
 }
 
 TEST_F(UpdateRunTest, ProgressMovesOncePerMergeWithAPause) {
+  for (const char* name : {"a.pak", "b.pak", "c.pak"}) package.add(name, make_pack({}));
   configure("[pack0]\r\nname=a\r\n[pack1]\r\nname=b\r\n[pack2]\r\nname=c\r\n");
   EXPECT_EQ(run_update(view), 0);
   const std::vector<std::string> expected = {"range 0..3", "position 1", "pause 100", "position 2",
@@ -95,6 +104,7 @@ TEST_F(UpdateRunTest, WithoutMergePacksOnlyTheRangeIsSet) {
 }
 
 TEST_F(UpdateRunTest, OkRunsTheUpdateThenEndsWithZero) {
+  package.add("a.pak", make_pack({}));
   configure("[inst]\r\ndir=C:\\Game\r\n[pack0]\r\nname=a\r\n");
   update_dialog_command(view, IDOK);
   const std::vector<std::string> expected = {"hide 1004",  "show 1001", "show 1002", "range 0..1",
@@ -103,9 +113,8 @@ TEST_F(UpdateRunTest, OkRunsTheUpdateThenEndsWithZero) {
 }
 
 TEST_F(UpdateRunTest, WritesThePayloadAndMergesIntoTheGamePack) {
-  write_bytes(scratch.path() / "dll.pak",
-              make_pack({{"readme.txt", "payload readme"}, {"bin\\tool.dat", "tool bytes"}}));
-  write_bytes(scratch.path() / "data.pak", make_pack({{"a.txt", "new a"}, {"maps\\new.map", "new map"}}));
+  package.add("DLL.PAK", make_pack({{"readme.txt", "payload readme"}, {"bin\\tool.dat", "tool bytes"}}));
+  package.add("data.pak", make_pack({{"a.txt", "new a"}, {"maps\\new.map", "new map"}}));
   write_bytes(scratch.path() / "game" / "data.pak", make_pack({{"a.txt", "old a"}, {"keep.txt", "kept"}}));
   configure("[inst]\r\ndir=C:\\Game\r\n[pack0]\r\nname=data\r\n");
 
@@ -122,7 +131,7 @@ TEST_F(UpdateRunTest, WritesThePayloadAndMergesIntoTheGamePack) {
 }
 
 TEST_F(UpdateRunTest, WithoutAGamePackTheMergeWritesLooseFiles) {
-  write_bytes(scratch.path() / "data.pak", make_pack({{"a.txt", "new a"}, {"maps\\new.map", "new map"}}));
+  package.add("data.pak", make_pack({{"a.txt", "new a"}, {"maps\\new.map", "new map"}}));
   configure("[pack0]\r\nname=data\r\n");
 
   run_update(view);
@@ -134,8 +143,8 @@ TEST_F(UpdateRunTest, WithoutAGamePackTheMergeWritesLooseFiles) {
 
 TEST_F(UpdateRunTest, ThePayloadIsWrittenBeforeTheMergesOpenTheirTargets) {
   // The payload brings the game pack itself; the merge then finds it and rebuilds it.
-  write_bytes(scratch.path() / "dll.pak", make_pack({{"data.pak", make_pack({{"old.txt", "old"}})}}));
-  write_bytes(scratch.path() / "data.pak", make_pack({{"new.txt", "new"}}));
+  package.add("dll.pak", make_pack({{"data.pak", make_pack({{"old.txt", "old"}})}}));
+  package.add("data.pak", make_pack({{"new.txt", "new"}}));
   configure("[pack0]\r\nname=data\r\n");
 
   run_update(view);
@@ -147,7 +156,7 @@ TEST_F(UpdateRunTest, ThePayloadIsWrittenBeforeTheMergesOpenTheirTargets) {
 }
 
 TEST_F(UpdateRunTest, AFileThatCannotBeWrittenGoesToTheMessageBoxAndTheRunGoesOn) {
-  write_bytes(scratch.path() / "dll.pak", make_pack({{"blocked.txt", "x"}, {"free.txt", "written"}}));
+  package.add("dll.pak", make_pack({{"blocked.txt", "x"}, {"free.txt", "written"}}));
   // A folder where the file should go: it can be neither created nor replaced.
   std::filesystem::create_directories(scratch.path() / "game" / "blocked.txt" / "inside");
   configure("[inst]\r\n");
@@ -159,6 +168,221 @@ TEST_F(UpdateRunTest, AFileThatCannotBeWrittenGoesToTheMessageBoxAndTheRunGoesOn
   EXPECT_FALSE(view.messages[0].text.empty());
   EXPECT_EQ(read_bytes(scratch.path() / "game" / "free.txt"), "written");
 }
+
+// Every name below the folder, recursively, "/" between levels.
+std::set<std::string> tree_of(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+    names.insert(std::filesystem::relative(it->path(), folder).generic_string());
+  return names;
+}
+
+TEST_F(UpdateRunTest, RefusesAnInstallFolderItCannotTrustAndWritesNothing) {
+  const std::string probe = "pakupdate-refusal-probe.txt";
+  package.add("dll.pak", make_pack({{probe, "x"}}));
+  write_bytes(scratch.path() / "a-file", "not a folder");
+  const std::string root = scratch.path().root_path().string();
+  struct Case {
+    const char* what;
+    std::string dir;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"empty, as the opening leaves it", "\\", FOLDER_REFUSED_TEXT},
+      {"empty", "", FOLDER_REFUSED_TEXT},
+      {"the file system root", root, FOLDER_REFUSED_TEXT},
+      {"a drive root", "C:\\", FOLDER_REFUSED_TEXT},
+      {"a drive root without separator", "d:", FOLDER_REFUSED_TEXT},
+      {"a folder that does not exist", (scratch.path() / "none").string() + "\\", FOLDER_MISSING_TEXT},
+      {"a file", (scratch.path() / "a-file").string(), FOLDER_MISSING_TEXT},
+      {"a path too long for the files below it", (scratch.path() / std::string(250, 'x')).string(),
+       FOLDER_TOO_LONG_TEXT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingView refused;
+    install_dir = c.dir;
+    configure("[inst]\r\n");
+    EXPECT_EQ(run_update(refused), 0);
+    ASSERT_EQ(refused.messages.size(), 1u);
+    EXPECT_EQ(refused.messages[0].text, c.text);
+    EXPECT_EQ(refused.messages[0].caption, c.dir);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(root) / probe));
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / probe));
+  }
+  EXPECT_EQ(tree_of(scratch.path()), (std::set<std::string>{"a-file", "game"}));
+}
+
+TEST_F(UpdateRunTest, AMergePackNameIsOnePlainFileName) {
+  package.add("dll.pak", make_pack({{"probe.txt", "x"}}));
+  const std::string victim = make_pack({{"v.txt", "victim"}});
+  write_bytes(scratch.path() / "victim.pak", victim);
+  const std::string names[] = {"..\\..\\escaped", "..\\victim", "sub\\data", "x/y", "CON", "", "a:b", "data "};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    package.add(name + ".pak", make_pack({{"e.txt", "merged"}}));
+    RecordingView refused;
+    update_ini.clear();
+    configure("[pack0]\r\nname=" + name + "\r\n");
+    run_update(refused);
+    ASSERT_EQ(refused.messages.size(), 1u);
+    EXPECT_EQ(refused.messages[0].text, PACKAGE_DAMAGED_TEXT);
+    EXPECT_NE(refused.messages[0].caption.find("[pack0]"), std::string::npos);
+  }
+  EXPECT_EQ(read_bytes(scratch.path() / "victim.pak"), victim);
+  EXPECT_EQ(tree_of(scratch.path()), (std::set<std::string>{"game", "victim.pak"}));
+}
+
+TEST_F(UpdateRunTest, PacksComeFromThePackageOnly) {
+  // Packs of the package's names in the current folder are strangers.
+  write_bytes(scratch.path() / "dll.pak", make_pack({{"stray.txt", "x"}}));
+  write_bytes(scratch.path() / "data.pak", make_pack({{"stray.txt", "x"}}));
+  configure("[pack0]\r\nname=data\r\n");
+  run_update(view);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, PACKAGE_DAMAGED_TEXT);
+  EXPECT_EQ(view.messages[0].caption, "data.pak");
+  EXPECT_TRUE(tree_of(scratch.path() / "game").empty());
+
+  package.add("data.pak", make_pack({{"e.txt", "merged"}}));
+  RecordingView second;
+  run_update(second);
+  EXPECT_TRUE(second.messages.empty());
+  EXPECT_EQ(tree_of(scratch.path() / "game"), (std::set<std::string>{"data", "data/e.txt"}));
+}
+
+TEST_F(UpdateRunTest, DamagedPacksAreReportedNotTakenForEmpty) {
+  std::string damaged = make_pack({{"a.txt", "a"}});
+  damaged[0] = '\x7F';  // a root table far past the end
+  {
+    SCOPED_TRACE("the payload");
+    package.add("dll.pak", damaged);
+    run_update(view);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, PACKAGE_DAMAGED_TEXT);
+    EXPECT_TRUE(tree_of(scratch.path() / "game").empty());
+  }
+  {
+    SCOPED_TRACE("the game's pack");
+    package.add("dll.pak", make_pack({{"p.txt", "payload"}}));
+    package.add("data.pak", make_pack({{"e.txt", "merged"}}));
+    write_bytes(scratch.path() / "game" / "data.pak", damaged);
+    configure("[pack0]\r\nname=data\r\n");
+    RecordingView run;
+    run_update(run);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0].text, GAME_PACK_UNREADABLE_TEXT);
+    EXPECT_EQ(run.messages[0].caption, pack_path + ".pak");
+    // Not written as loose files instead, and the pack left as it was.
+    EXPECT_EQ(tree_of(scratch.path() / "game"), (std::set<std::string>{"data.pak", "p.txt"}));
+    EXPECT_EQ(read_bytes(scratch.path() / "game" / "data.pak"), damaged);
+  }
+}
+
+TEST_F(UpdateRunTest, AGamePackPathTooLongStopsThatMergeOnly) {
+  // The folder fits, the pack's base path does not.
+  const std::string long_name(250 - scratch.path().string().size(), 'g');
+  std::filesystem::create_directories(scratch.path() / long_name);
+  install_dir = (scratch.path() / long_name).string() + "\\";
+  package.add("dll.pak", make_pack({{"p.txt", "payload"}}));
+  package.add("data_long_name_x.pak", make_pack({{"e.txt", "merged"}}));
+  configure("[pack0]\r\nname=data_long_name_x\r\n");
+  run_update(view);
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, GAME_PACK_UNREADABLE_TEXT);
+  EXPECT_EQ(tree_of(scratch.path() / long_name), (std::set<std::string>{"p.txt"}));
+  EXPECT_FALSE(std::filesystem::exists(scratch.path().root_path() / "e.txt"));
+}
+
+TEST_F(UpdateRunTest, ASiblingPackNamedAfterTheFolderIsLeftAlone) {
+  // As the folder browser leaves it: no trailing separator.
+  install_dir = (scratch.path() / "game").string();
+  const std::string sibling = make_pack({{"x.txt", "sibling"}});
+  write_bytes(scratch.path() / "game.pak", sibling);
+  package.add("dll.pak", make_pack({{"p.txt", "payload"}}));
+  run_update(view);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(read_bytes(scratch.path() / "game.pak"), sibling);
+  EXPECT_EQ(read_bytes(scratch.path() / "game" / "p.txt"), "payload");
+}
+
+#ifndef _WIN32
+TEST_F(UpdateRunTest, AFolderEndingInATrailByteIsTheFolderItself) {
+  // 許 is B3 5C: its trail byte is no separator.
+  const auto folder = scratch.path() / "out\xE8\xA8\xB1";
+  const std::string old_pack = make_pack({{"old.txt", "old"}});
+  write_bytes(folder / "data.pak", old_pack);
+  install_dir = scratch.path().string() + "/out\xB3\x5C";
+  package.add("dll.pak", make_pack({{"p.txt", "payload"}}));
+  package.add("data.pak", make_pack({{"new.txt", "new"}}));
+  configure("[pack0]\r\nname=data\r\n");
+  run_update(view);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(entry_of(folder / "data.pak", "new.txt"), "new");
+  EXPECT_EQ(entry_of(folder / "data.pak", "old.txt"), "old");
+  EXPECT_EQ(read_bytes(folder / "p.txt"), "payload");
+  EXPECT_EQ(tree_of(scratch.path()),
+            (std::set<std::string>{"game", "out\xE8\xA8\xB1", "out\xE8\xA8\xB1/data.pak", "out\xE8\xA8\xB1/p.txt"}));
+}
+
+mode_t mode_of(const std::filesystem::path& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+TEST_F(UpdateRunTest, NothingIsWrittenThroughALink) {
+  namespace fs = std::filesystem;
+  const fs::path outside = scratch.path() / "outside";
+  const fs::path game = scratch.path() / "game";
+  const std::string outside_pack = make_pack({{"old.txt", "old"}});
+  write_bytes(outside / "data.pak", outside_pack);
+  write_bytes(outside / "target.txt", "outside");
+  ::chmod((outside / "target.txt").c_str(), 0640);
+  fs::create_directory_symlink(outside, game / "sub");
+  fs::create_symlink(outside / "target.txt", game / "readme.txt");
+  fs::create_symlink(outside / "data.pak", game / "data.pak");
+  package.add("dll.pak", make_pack({{"sub\\new.txt", "x"}, {"readme.txt", "y"}, {"free.txt", "z"}}));
+  package.add("data.pak", make_pack({{"e.txt", "merged"}}));
+  configure("[pack0]\r\nname=data\r\n");
+
+  run_update(view);
+
+  ASSERT_EQ(view.messages.size(), 3u);
+  std::set<std::string> refused;
+  for (const auto& message : view.messages) refused.insert(message.caption);
+  EXPECT_EQ(view.messages[0].text, pak::LINK_IN_WAY_TEXT);
+  EXPECT_EQ(view.messages[1].text, pak::LINK_IN_WAY_TEXT);
+  EXPECT_EQ(view.messages[2].text, GAME_PACK_UNREADABLE_TEXT);
+  EXPECT_EQ(tree_of(outside), (std::set<std::string>{"data.pak", "target.txt"}));
+  EXPECT_EQ(read_bytes(outside / "data.pak"), outside_pack);
+  EXPECT_EQ(read_bytes(outside / "target.txt"), "outside");
+  EXPECT_EQ(mode_of(outside / "target.txt"), 0640u);
+  EXPECT_EQ(read_bytes(game / "free.txt"), "z");
+  EXPECT_TRUE(fs::is_symlink(game / "readme.txt"));
+}
+
+TEST_F(UpdateRunTest, ReplacedFilesKeepTheirPermissionsWithoutSetIds) {
+  const auto game = scratch.path() / "game";
+  write_bytes(game / "tool", "old tool");
+  ::chmod((game / "tool").c_str(), 04755);
+  write_bytes(game / "data.pak", make_pack({{"old.txt", "old"}}));
+  ::chmod((game / "data.pak").c_str(), 0600);
+  package.add("dll.pak", make_pack({{"tool", "new tool"}, {"fresh", "new file"}}));
+  package.add("data.pak", make_pack({{"new.txt", "new"}}));
+  configure("[pack0]\r\nname=data\r\n");
+  run_update(view);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(read_bytes(game / "tool"), "new tool");
+  EXPECT_EQ(mode_of(game / "tool"), 0755u);
+  EXPECT_EQ(entry_of(game / "data.pak", "new.txt"), "new");
+  EXPECT_EQ(mode_of(game / "data.pak"), 0600u);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(mode_of(game / "fresh"), 0666u & ~mask);
+}
+#endif
 
 TEST(PackHelper, LaysOutThePackAsThePackWriterDoes) {
   const std::string pack = make_pack({{"alpha.bin", std::string(10, 'a')}, {"sub\\beta.bin", std::string(5, 'b')}});

@@ -98,6 +98,7 @@ done
 t=$work/browse
 "$make_game" "$pak" "$t/win" "$t/game" >/dev/null
 before=$(snapshot "$t/game")
+mkdir -p "$t/other"
 run_updater "$updater" "$t/win" "browse\n$t/other\nok\n" "$t/out"
 check "browse: new path shown" has_line "$t/out" "Path: $t/other"
 check "browse: payload in the new folder" same_files "$work/expected/payload" "$t/other"
