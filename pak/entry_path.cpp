@@ -67,7 +67,7 @@ const char* unsafe_path_reason(std::string_view path) {
   // double-byte characters are not characters of their own.
   for (std::size_t i = 0; i < path.size(); ++i) {
     const auto byte = static_cast<unsigned char>(path[i]);
-    if (platform::is_lead_byte(byte) && i + 1 < path.size()) {
+    if (platform::starts_double_byte(path, i)) {
       ++i;
       continue;
     }

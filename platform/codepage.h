@@ -11,13 +11,26 @@ namespace platform {
 // True for the lead byte of a double-byte character of code page 950.
 constexpr bool is_lead_byte(unsigned char byte) { return byte >= 0x81 && byte <= 0xFE; }
 
+// True for a byte that may follow a lead byte: 0x40-0x7E or 0xA1-0xFE. A lead byte
+// followed by anything else is no character: both bytes stand on their own.
+constexpr bool is_trail_byte(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0xA1 && byte <= 0xFE);
+}
+
+// True when text[i] begins a double-byte character: a lead byte with a trail byte.
+constexpr bool starts_double_byte(std::string_view text, std::size_t i) {
+  return i + 1 < text.size() && is_lead_byte(static_cast<unsigned char>(text[i])) &&
+         is_trail_byte(static_cast<unsigned char>(text[i + 1]));
+}
+
 // Index of the next separator ('\\' only, or also '/' when slash_too) at or after
-// from, stepping over double-byte characters; text.size() when there is none.
+// from, stepping over double-byte characters (a lead byte with a valid trail byte);
+// text.size() when there is none.
 constexpr std::size_t find_separator(std::string_view text, std::size_t from, bool slash_too = false) {
   for (std::size_t i = from; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte == '\\' || (slash_too && byte == '/')) return i;
-    if (is_lead_byte(byte) && i + 1 < text.size()) ++i;
+    if (starts_double_byte(text, i)) ++i;
   }
   return text.size();
 }

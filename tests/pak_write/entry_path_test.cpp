@@ -35,13 +35,15 @@ TEST(EntryPath, SplitsOnlyAtRealSeparators) {
 }
 
 TEST(EntryPath, UnsafePaths) {
-  const char* refused[] = {"",        "\\a",          "/a",  "..",         "a\\..\\b", "..\\",     "c:x",
-                           "c:\\x",   "a\\\\b",       "a.",  "a\\b .\\c",  "dir \\x",  "con",      "CON",
-                           "con.txt", "sub\\Prn.log", "aux", "nul.tar.gz", "com1",     "lpt9.txt", "a/b",
-                           "a|b",     "a?",           "a*",  "a\"b",       "<a>",      "a\tb"};
+  const char* refused[] = {"", "\\a", "/a", "..", "a\\..\\b", "..\\", "c:x", "c:\\x", "a\\\\b", "a.", "a\\b .\\c",
+                           "dir \\x", "con", "CON", "con.txt", "sub\\Prn.log", "aux", "nul.tar.gz", "com1", "lpt9.txt",
+                           "a/b", "a|b", "a?", "a*", "a\"b", "<a>", "a\tb",
+                           // after a lead byte without a valid trail byte, each byte is checked alone
+                           "\xB3/x", "\xB3:x", "\xB3*", "\xB3\x01", "x\\\xB3/..\\y"};
   for (const char* path : refused) EXPECT_NE(pak::unsafe_path_reason(path), nullptr) << path;
-  const char* accepted[] = {"a",    "sub\\",       "a\\b\\c.d", "...x",     ".hidden",      "con1",      "com10",
-                            "lpt0", "console.txt", "nul_x",     "\xB3\x5C", "\xA6\x7C.txt", "a b\\c d.e"};
+  const char* accepted[] = {"a",          "sub\\",    "a\\b\\c.d",   "...x",  ".hidden",  "con1",
+                            "com10",      "lpt0",     "console.txt", "nul_x", "\xB3\x5C", "\xA6\x7C.txt",
+                            "a b\\c d.e", "\xB3\x40", "\xB3\xA1",    "\xB3"};
   for (const char* path : accepted) EXPECT_EQ(pak::unsafe_path_reason(path), nullptr) << path;
 }
 

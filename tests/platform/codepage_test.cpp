@@ -19,7 +19,7 @@ TEST(Codepage, SeparatorsSkipTrailBytesOfDoubleByteCharacters) {
   const SeparatorCase cases[] = {
       {"a\\b\\c", false, 1, 3},     {"\xB3\x5C", false, 2, none}, {"\xB3\x5C\\x", false, 2, 2},
       {"x\\\xB3\x5C", false, 1, 1}, {"a/b\\c", false, 3, 3},      {"a/b\\c", true, 1, 3},
-      {"\xB3/", true, 2, none},                                // '/' as a trail byte is no separator either
+      {"\xB3/", true, 1, 1},                                   // '/' is no trail byte: the lead byte stands alone
       {"", false, 0, none},         {"\xB3", false, 1, none},  // a lone lead byte at the end
   };
   for (const auto& c : cases) {
