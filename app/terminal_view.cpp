@@ -110,6 +110,7 @@ bool TerminalView::browse_install_dir(std::string& folder) {
 }
 
 void TerminalView::message_box(std::string_view text, std::string_view caption) {
+  ++messages_shown_;
   end_progress_line();
   out_ << "[" << shown(caption) << "]\n" << shown(text) << '\n';
   if (input_is_terminal_) {
@@ -172,6 +173,15 @@ int TerminalView::run(const DialogHost& host) {
       out_ << "Unknown command \"" << line << "\": type ok, cancel or browse.\n";
     }
   }
-  out_ << (result_ == 0 ? "Update finished.\n" : "Cancelled.\n") << std::flush;
+  if (result_ != 0) {
+    out_ << "Cancelled.\n";
+  } else if (messages_shown_ == 0) {
+    out_ << "Update finished.\n";
+  } else {
+    // Never reported as success: the messages above say what was not done.
+    out_ << "Update ended with " << messages_shown_ << (messages_shown_ == 1 ? " problem" : " problems")
+         << "; see the messages above.\n";
+  }
+  out_.flush();
   return result_;
 }

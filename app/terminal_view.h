@@ -55,4 +55,5 @@ class TerminalView : public DialogView {
   bool progress_line_open_ = false;
   bool ended_ = false;
   int result_ = 0;
+  int messages_shown_ = 0;  // message boxes of the run: a run that showed any did not simply finish
 };

@@ -39,8 +39,9 @@ class StderrReporter final : public WriteProblemReporter {
  public:
   void report(const std::string& text, const std::string& path) override {
     // The installer's message is code page 950 text; say it in words here.
-    const std::string shown =
-        text == pak::FILE_LOCKED_TEXT ? "cannot write the file (locked, no access or disk full)" : text;
+    const std::string shown = text == pak::FILE_LOCKED_TEXT   ? "cannot write the file (locked, no access or disk full)"
+                              : text == pak::LINK_IN_WAY_TEXT ? "a symbolic link or junction is in the way: not written"
+                                                              : text;
     std::fprintf(stderr, "pak: %s: %s\n", path.c_str(), shown.c_str());
     ++count;
   }

@@ -81,4 +81,26 @@ TEST_F(TerminalViewTest, UnknownCommandsAskAgain) {
   EXPECT_NE(out.str().find("Unknown command \"install\""), std::string::npos);
 }
 
+TEST_F(TerminalViewTest, ARunWithProblemsIsNeverReportedAsFinished) {
+  PackageStandIn package;
+  std::filesystem::create_directories(scratch.path() / "game");
+  const std::string game = (scratch.path() / "game").string();
+  struct Case {
+    const char* what;
+    std::string dir;
+    const char* closing;
+  };
+  const Case cases[] = {
+      {"a sound folder", game, "Update finished.\n"},
+      {"a folder that does not exist", game + "-missing", "Update ended with 1 problem; see the messages above.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reset();
+    out.str("");
+    EXPECT_EQ(run("[inst]\r\ndir=" + c.dir + "\r\n", "ok\n"), 0);
+    EXPECT_TRUE(out.str().ends_with(c.closing)) << out.str();
+  }
+}
+
 }  // namespace
