@@ -12,6 +12,9 @@
 namespace {
 
 constexpr std::uint32_t SLOT_COUNT = 5;
+// The game's INI is a small text file: anything larger is refused before it is read
+// or decoded, so a damaged or hostile one cannot exhaust memory.
+constexpr std::size_t GAME_INI_MAX_SIZE = 16 << 20;
 
 // Parses the bytes into install_ini; a text of size 0 still counts as read.
 void parse_game_ini(const std::uint8_t* data, std::size_t size) {
@@ -26,6 +29,7 @@ void parse_game_ini(const std::uint8_t* data, std::size_t size) {
 // plain file ini_path itself.
 void read_game_ini(const std::string& ini_path, const std::string& win_ini) {
   system_archive.open(ini_path.c_str(), SLOT_COUNT, 0);
+  system_archive.max_load_size = GAME_INI_MAX_SIZE;
   if (EntrySlot* entry = system_archive.load_entry(win_ini.c_str())) {
     parse_game_ini(entry->data, static_cast<std::size_t>(entry->size < 0 ? 0 : entry->size));
     system_archive.release_entry(entry);
@@ -33,7 +37,7 @@ void read_game_ini(const std::string& ini_path, const std::string& win_ini) {
   }
   // An empty name leaves {windir}\ as the path: a directory, never the INI.
   if (win_ini.empty()) return;
-  if (auto bytes = platform::read_file(ini_path)) parse_game_ini(bytes->data(), bytes->size());
+  if (auto bytes = platform::read_file(ini_path, GAME_INI_MAX_SIZE)) parse_game_ini(bytes->data(), bytes->size());
 }
 
 // Settles the proposed path text; hides or shows IDOK as the outcome requires.

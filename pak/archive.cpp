@@ -143,17 +143,17 @@ platform::WriteFolder* PakArchive::folder_for_writes() {
   if (base_path.empty() || !loose_files_) return nullptr;
   // The folder that holds the base: loose files go below base_path, the pack beside
   // it. Separators at the end of the base belong to the folder.
-  std::string folder = base_path;
-  while (folder.size() > 1 && platform::find_last_separator(folder, true) == folder.size() - 1) folder.pop_back();
-  std::string relative;
-  if (folder.size() < base_path.size()) {
-    relative = "";
-  } else if (const std::size_t last = platform::find_last_separator(folder, true); last == std::string::npos) {
-    relative = folder;
+  std::size_t end = base_path.size();
+  while (end > 1 && platform::find_last_separator(std::string_view(base_path).substr(0, end), true) == end - 1) --end;
+  std::string folder, relative;
+  if (end < base_path.size()) {
+    folder = base_path.substr(0, end);
+  } else if (const std::size_t last = platform::find_last_separator(base_path, true); last == std::string::npos) {
     folder = ".";
+    relative = base_path;
   } else {
-    relative = folder.substr(last + 1);
-    folder.resize(last == 0 ? 1 : last);
+    folder = base_path.substr(0, last == 0 ? 1 : last);
+    relative = base_path.substr(last + 1);
   }
   if (folder.size() == 2 && folder[1] == ':') folder += '\\';  // a drive's root, not its current folder
   auto opened = std::make_unique<platform::WriteFolder>();
@@ -240,13 +240,14 @@ EntrySlot* PakArchive::load_packed(const char* name) {
   const pak::ByteView entry = *found->directory.stretch(found->index);
 
   if (!pak::looks_encoded(entry)) {
-    if (entry.size() > std::size_t(INT32_MAX)) return nullptr;
+    if (entry.size() > std::size_t(INT32_MAX) || entry.size() > max_load_size) return nullptr;
     slot->in_use = 1;
     slot->owns_data = 0;
     slot->size = static_cast<int>(entry.size());
     slot->data = entry.data();
     return slot;
   }
+  if (entry.size() >= 10 && pak::encoded_size(entry) > max_load_size) return nullptr;
   // A malformed stream is not handed out.
   auto decoded = pak::decode_entry(entry);
   if (!decoded) return nullptr;
@@ -260,7 +261,7 @@ EntrySlot* PakArchive::load_loose(const char* name) {
   if (base_path.size() + 1 + length > PAK_MAX_PATH_LENGTH) return nullptr;
   EntrySlot* slot = free_slot();
   if (slot == nullptr) return nullptr;
-  auto bytes = platform::read_file(base_path + "\\" + name);
+  auto bytes = platform::read_file(base_path + "\\" + name, max_load_size);
   if (!bytes) return nullptr;
   return fill_owned_slot(slot, std::move(*bytes));
 }

@@ -142,6 +142,9 @@ class PakArchive {
   std::vector<EntrySlot> slots;
   std::uint32_t slot_count = 0;
   int is_open = 0;
+  // load_entry hands out no entry larger than this (decoded), checked before anything
+  // is allocated or read.
+  std::size_t max_load_size = SIZE_MAX;
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
   ProgressListener* progress = nullptr;      // null: progress is not told
   std::string rebuilt_path;                  // the pack file the last successful rebuild wrote

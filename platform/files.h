@@ -51,8 +51,9 @@ class MappedFile {
   [[maybe_unused]] std::intptr_t mapping_handle_ = -1;  // Windows only
 };
 
-// Reads a whole existing file; nothing when it cannot be opened or read.
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path);
+// Reads a whole existing file; nothing when it cannot be opened or read, or when it is
+// larger than max_size bytes (checked before anything is read).
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size = SIZE_MAX);
 
 bool file_exists(const std::string& path);
 

@@ -123,11 +123,11 @@ void MappedFile::close() {
   is_open_ = false;
 }
 
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size) {
   const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || std::uint64_t(info.st_size) > max_size) {
     ::close(fd);
     return std::nullopt;
   }
@@ -158,8 +158,9 @@ bool create_directory(const std::string& path) {
 
 void reset_file_attributes(const std::string& path) {
   const std::string native = native_path(path);
+  // lstat: a link is left alone, so the mode of what it points at never changes.
   struct stat info;
-  if (::stat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  if (::lstat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   if ((info.st_mode & S_IWUSR) == 0) ::chmod(native.c_str(), info.st_mode | S_IWUSR);
 }
 

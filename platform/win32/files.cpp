@@ -99,12 +99,13 @@ void MappedFile::close() {
   is_open_ = false;
 }
 
-std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
+std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF) {
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF ||
+      std::uint64_t(size.QuadPart) > max_size) {
     CloseHandle(file);
     return std::nullopt;
   }

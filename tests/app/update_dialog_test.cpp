@@ -63,6 +63,28 @@ TEST_F(UpdateDialogTest, OutcomeTable) {
     bool ok_visible;
   };
   const std::string game_ini = "[inst_path]\r\npath=D:\\Games\\QRM\r\n";
+  // A sound EnCode stream of the INI text followed by 17 MiB of line breaks, made of
+  // literals and long runs.
+  std::string big_stream;
+  {
+    std::string groups;
+    std::uint32_t decoded = 0;
+    std::vector<std::string> items;
+    for (char c : game_ini) items.push_back(std::string(1, c)), ++decoded;
+    while (decoded < (17u << 20)) items.push_back(std::string("\xFF\xFF\n\xFF\xFF", 5)), decoded += 69649;
+    for (std::size_t i = 0; i < items.size(); i += 8) {
+      std::uint8_t flags = 0;
+      std::string group;
+      for (std::size_t j = 0; j < 8 && i + j < items.size(); ++j) {
+        if (items[i + j].size() == 1) flags |= std::uint8_t(1u << j);
+        group += items[i + j];
+      }
+      groups += char(flags) + group;
+    }
+    big_stream = "EnCode" + std::string(8, '\0') + groups;
+    store_u32(reinterpret_cast<std::uint8_t*>(&big_stream[6]), decoded);
+    store_u32(reinterpret_cast<std::uint8_t*>(&big_stream[10]), std::uint32_t(big_stream.size()));
+  }
   const Case cases[] = {
       {"no win_ini: dir", "[inst]\r\ndir=C:\\Default\r\nver=101\r\n", {}, "C:\\Default", true},
       {"no win_ini, no dir", "[inst]\r\nver=101\r\n", {}, "can't find", true},
@@ -106,6 +128,17 @@ TEST_F(UpdateDialogTest, OutcomeTable) {
        "",
        true},
       {"empty win_ini reads nothing", "[inst]\r\nwin_ini=\r\ndir=C:\\Default\r\n", {{"QRM.ini", game_ini}}, "", false},
+      // A game INI too large for a text file is never read or decoded.
+      {"plain game INI above the size limit",
+       "[inst]\r\nwin_ini=QRM.ini\r\n",
+       {{"QRM.ini", game_ini + std::string((16 << 20) + 1 - game_ini.size(), '\n')}},
+       "QRM.ini",
+       false},
+      {"packed game INI decoding above the size limit",
+       "[inst]\r\nwin_ini=QRM.ini\r\n",
+       {{"QRM.ini.pak", make_pack({{"qrm.ini", big_stream}})}},
+       "QRM.ini",
+       false},
   };
   int index = 0;
   for (const Case& c : cases) {
