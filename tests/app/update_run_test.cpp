@@ -175,7 +175,7 @@ std::set<std::string> tree_of(const std::filesystem::path& folder) {
   std::error_code error;
   for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
        !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
-    names.insert(std::filesystem::relative(it->path(), folder).generic_string());
+    names.insert(it->path().lexically_relative(folder).generic_string());
   return names;
 }
 

@@ -1,0 +1,169 @@
+// The write folder: what it writes lands below the folder and nowhere else, a path
+// that is not a plain relative path is refused, a link in the way is refused, and a
+// failed write leaves the old file and no temporary file.
+
+#include "platform/write_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+platform::ByteView view(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+class WriteFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    root_ = fs::temp_directory_path() / ("pakupdate-folder-" + std::to_string(random()));
+    fs::create_directories(root_ / "game");
+    fs::create_directories(root_ / "outside");
+    ASSERT_EQ(folder.open((root_ / "game").string()), platform::WriteFolder::Status::ok);
+  }
+  void TearDown() override {
+    platform::inject_write_failure_after(-1);
+    folder.close();
+    std::error_code error;
+    fs::remove_all(root_, error);
+  }
+  // Every name below root, "/" between levels.
+  std::set<std::string> tree() const {
+    std::set<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(root_))
+      names.insert(item.path().lexically_relative(root_).generic_string());
+    return names;
+  }
+  std::string text_of(const fs::path& path) const {
+    auto bytes = platform::read_file(path.string());
+    return bytes ? std::string(bytes->begin(), bytes->end()) : "<missing>";
+  }
+
+  fs::path root_;
+  platform::WriteFolder folder;
+};
+
+TEST_F(WriteFolderTest, OpensOnlyAnExistingFolder) {
+  platform::WriteFolder other;
+  EXPECT_EQ(other.open((root_ / "none").string()), platform::WriteFolder::Status::missing);
+  std::FILE* file = std::fopen((root_ / "file").string().c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+  EXPECT_EQ(other.open((root_ / "file").string()), platform::WriteFolder::Status::not_a_folder);
+  EXPECT_FALSE(other.is_open());
+  EXPECT_EQ(other.write_file("x", view("x")), platform::WriteStatus::cannot_open);
+}
+
+TEST_F(WriteFolderTest, WritesReplacesMapsAndRemovesBelowTheFolder) {
+  ASSERT_EQ(folder.make_directories("a\\b"), platform::WriteStatus::ok);
+  ASSERT_EQ(folder.write_file("a\\b\\f.dat", view("first")), platform::WriteStatus::ok);
+  ASSERT_EQ(folder.write_file("a\\b\\f.dat", view("second")), platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(root_ / "game" / "a" / "b" / "f.dat"), "second");
+
+  platform::OutputFile out;
+  ASSERT_EQ(folder.create_new("a\\new.tmp", out), platform::OutputFile::Status::ok);
+  ASSERT_TRUE(out.write("fresh", 5) && out.close());
+  EXPECT_EQ(folder.create_new("a\\new.tmp", out), platform::OutputFile::Status::exists);
+  ASSERT_EQ(folder.replace("a\\new.tmp", "a\\b\\f.dat"), platform::WriteStatus::ok);
+
+  platform::MappedFile mapped;
+  ASSERT_EQ(folder.map("a\\b\\f.dat", mapped), platform::MappedFile::Status::ok);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped.data()), mapped.size()), "fresh");
+  mapped.close();
+  EXPECT_EQ(folder.map("a\\none.dat", mapped), platform::MappedFile::Status::missing);
+  EXPECT_EQ(folder.map("none\\none.dat", mapped), platform::MappedFile::Status::missing);
+  EXPECT_EQ(folder.map("a", mapped), platform::MappedFile::Status::missing);  // a folder is no file
+
+  EXPECT_EQ(folder.names("a"), (std::vector<std::string>{"b"}));
+  EXPECT_TRUE(folder.remove("a\\b\\f.dat"));
+  EXPECT_FALSE(folder.remove("a\\b\\f.dat"));
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/a", "game/a/b", "outside"}));
+}
+
+TEST_F(WriteFolderTest, RefusesPathsThatAreNotPlainRelativePaths) {
+  const char* refused[] = {"", "..", "..\\outside\\x", "a\\..\\..\\x", ".", "a\\\\b", "a\\", "\\x", "a/../../x"};
+  for (const char* path : refused) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(folder.write_file(path, view("x")), platform::WriteStatus::bad_path);
+    EXPECT_EQ(folder.make_directories(path), platform::WriteStatus::bad_path);
+  }
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "outside"}));
+}
+
+TEST_F(WriteFolderTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+  ASSERT_EQ(folder.write_file("f.dat", view("old")), platform::WriteStatus::ok);
+  platform::inject_write_failure_after(2);
+  EXPECT_EQ(folder.write_file("f.dat", view("new content")), platform::WriteStatus::write_failed);
+  platform::inject_write_failure_after(-1);
+  EXPECT_EQ(text_of(root_ / "game" / "f.dat"), "old");
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/f.dat", "outside"}));
+}
+
+TEST(WriteFolderNames, TemporaryNamesAreRecognisablyOurs) {
+  const std::string name = platform::temp_file_name("data.");
+  EXPECT_TRUE(name.starts_with("data."));
+  EXPECT_TRUE(name.ends_with(platform::TEMP_FILE_SUFFIX));
+  EXPECT_EQ(name.size(), 5 + 8 + platform::TEMP_FILE_SUFFIX.size());
+  EXPECT_NE(platform::temp_file_name("data."), name);
+  EXPECT_EQ(platform::join_relative("", "a"), "a");
+  EXPECT_EQ(platform::join_relative("a", ""), "a");
+  EXPECT_EQ(platform::join_relative("a", "b\\c"), "a\\b\\c");
+}
+
+#ifndef _WIN32
+TEST_F(WriteFolderTest, NeverWritesThroughALink) {
+  fs::create_directory_symlink(root_ / "outside", root_ / "game" / "dir");
+  std::FILE* target = std::fopen((root_ / "outside" / "target").c_str(), "wb");
+  ASSERT_NE(target, nullptr);
+  std::fputs("outside", target);
+  std::fclose(target);
+  ::chmod((root_ / "outside" / "target").c_str(), 04750);
+  fs::create_symlink(root_ / "outside" / "target", root_ / "game" / "file");
+  fs::create_symlink(root_ / "outside" / "missing", root_ / "game" / "dangling");
+
+  EXPECT_EQ(folder.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+  EXPECT_EQ(folder.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
+  EXPECT_EQ(folder.write_file("file", view("x")), platform::WriteStatus::link_in_way);
+  EXPECT_EQ(folder.write_file("dangling", view("x")), platform::WriteStatus::link_in_way);
+  platform::OutputFile out;
+  EXPECT_EQ(folder.create_new("dir\\x", out), platform::OutputFile::Status::failed);
+  ASSERT_EQ(folder.write_file("real", view("r")), platform::WriteStatus::ok);
+  EXPECT_EQ(folder.replace("real", "file"), platform::WriteStatus::link_in_way);
+  platform::MappedFile mapped;
+  EXPECT_EQ(folder.map("file", mapped), platform::MappedFile::Status::failed);
+  EXPECT_EQ(folder.map("dir\\target", mapped), platform::MappedFile::Status::failed);
+  platform::reset_file_attributes((root_ / "game" / "file").string());
+
+  EXPECT_EQ(text_of(root_ / "outside" / "target"), "outside");
+  struct stat info;
+  ASSERT_EQ(::stat((root_ / "outside" / "target").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 04750u);
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/dir", "game/file", "game/dangling", "game/real", "outside",
+                                           "outside/target"}));
+  // Removing a link removes the link, not what it points at.
+  EXPECT_TRUE(folder.remove("file"));
+  EXPECT_EQ(text_of(root_ / "outside" / "target"), "outside");
+}
+
+TEST_F(WriteFolderTest, FoldersAndFilesWithBig5NamesAreNativeUtf8) {
+  // 許 is B3 5C: its trail byte is no separator.
+  ASSERT_EQ(folder.make_directories("\xB3\x5C"), platform::WriteStatus::ok);
+  ASSERT_EQ(folder.write_file("\xB3\x5C\\\xA5\x5C.txt", view("x")), platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(root_ / "game" / "\xE8\xA8\xB1" / "\xE5\x8A\x9F.txt"), "x");
+  EXPECT_EQ(folder.names("\xB3\x5C"), (std::vector<std::string>{"\xA5\x5C.txt"}));
+}
+#endif
+
+}  // namespace
