@@ -19,7 +19,6 @@ constexpr std::size_t kGroupSlack = 256;
 constexpr std::size_t kFlushAt = kBufferSize - kGroupSlack;
 
 static_assert(8 * 17 + 32 + 8 <= kGroupSlack);
-static_assert(StreamDecoder::kChunkSize >= kWindowSize + kGroupSlack);
 
 void copy8(std::uint8_t* to, const std::uint8_t* from) {
   std::uint64_t v;
