@@ -218,6 +218,8 @@ const char* decode_status_text(DecodeStatus status) {
       return "items produce more than the decoded size";
     case DecodeStatus::output_short:
       return "stream ends before the decoded size is reached";
+    case DecodeStatus::sink_refused:
+      return "decoded bytes could not be written";
   }
   return "unknown decode status";
 }

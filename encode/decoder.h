@@ -21,6 +21,7 @@ enum class DecodeStatus {
   unwritten_slot,         // a reference reads a window slot this stream has not written
   output_overflow,        // the items produce more than decoded_size bytes
   output_short,           // the stream ends before decoded_size bytes are produced
+  sink_refused,           // streaming only: the sink refused decoded bytes (a failed write)
 };
 
 struct DecodeResult {

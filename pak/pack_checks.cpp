@@ -80,12 +80,13 @@ PackCheckSummary check_pack(const std::uint8_t* view, std::size_t view_size,
     if (std::memcmp(entry.bytes.data() + 4, "de", 2) != 0)
       report(entry.path, std::uint64_t(entry.bytes.data() - view),
              "begins with \"EnCo\" but not \"EnCode\": loaded as a stream, extracted as raw bytes");
-    const DecodedEntry decoded = decode_entry_checked(entry.bytes);
-    if (!decoded.ok) {
-      report(entry.path, std::uint64_t(entry.bytes.data() - view), "EnCode stream: " + decoded.problem);
+    // Decoded into a counter: no buffer of the claimed decoded size is ever allocated.
+    const StreamedEntry checked = check_entry_stream(entry.bytes);
+    if (!checked.ok) {
+      report(entry.path, std::uint64_t(entry.bytes.data() - view), "EnCode stream: " + checked.problem);
       return;
     }
-    summary.decoded_bytes += decoded.bytes.size();
+    summary.decoded_bytes += checked.decoded_size;
   };
 
   walk_pack(view, view_size, callbacks);

@@ -24,7 +24,8 @@ struct PackCheckSummary {
 // every name folded and free of backslashes except a directory's last byte; the last
 // record of every table named empty, its offset the end of the directory's stretch
 // (the pack size for the root); every subdirectory table inside its own stretch; every
-// entry that begins with "EnCo" and has ten bytes or more decoding as a sound stream.
+// entry that begins with "EnCo" and has ten bytes or more decoding as a sound stream
+// (decoded into a counter: memory stays bounded whatever decoded sizes the entries claim).
 PackCheckSummary check_pack(const std::uint8_t* view, std::size_t view_size,
                             const std::function<void(const WalkProblem&)>& on_problem);
 

@@ -8,10 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "encode/decoded_sink.h"
 #include "pak/archive.h"
 #include "pak/directory_view.h"
+#include "pak/entry_decoding.h"
 #include "pak/pack_checks.h"
 #include "pak/pack_walk.h"
+#include "pak/path_lookup.h"
 #include "platform/codepage.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
@@ -23,6 +26,11 @@
 #endif
 
 namespace {
+
+class StandardOutputSink final : public DecodedSink {
+ public:
+  bool write(const std::uint8_t* data, std::size_t size) override { return std::fwrite(data, 1, size, stdout) == size; }
+};
 
 bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::error_code error;
@@ -118,22 +126,36 @@ int cat(const std::string& pack_path, const std::string& typed_path) {
     std::cerr << "pak: " << typed_path << ": the path has characters outside code page 950\n";
     return 1;
   }
-  const std::string& path = *typed;
-  EntrySlot* slot = archive.load_entry(path.c_str());
-  if (slot == nullptr) {
-    const bool present = archive.find_record(path.c_str()) != nullptr;
+  std::string path = *typed;
+  fold_name(path);
+  const auto found = pak::lookup_path(pack.data(), pack.size(), path);
+  if (!found || found->kind != pak::NameKind::file) {
+    const bool present = archive.find_record(typed->c_str()) != nullptr;
     std::cerr << "pak: " << pack_path << ": " << typed_path
               << (present ? " is a directory or a damaged entry\n" : " is not in the pack\n");
     return 1;
   }
+  const pak::ByteView entry = *found->directory.stretch(found->index);
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  const std::size_t size = std::size_t(slot->size);
-  const std::size_t written = std::fwrite(slot->data, 1, size, stdout);
-  archive.release_entry(slot);
-  if (written != size || std::fflush(stdout) != 0) {
+  if (!pak::looks_encoded(entry)) {
+    if (std::fwrite(entry.data(), 1, entry.size(), stdout) != entry.size() || std::fflush(stdout) != 0) {
+      std::cerr << "pak: cannot write to the standard output\n";
+      return 1;
+    }
+    return 0;
+  }
+  // Decoded in chunks straight to the standard output: nothing of the size the stream
+  // claims is held. A damaged stream ends the output early, with its problem on stderr.
+  StandardOutputSink out;
+  const pak::StreamedEntry decoded = pak::decode_entry_to(entry, out);
+  if (decoded.sink_refused || std::fflush(stdout) != 0) {
     std::cerr << "pak: cannot write to the standard output\n";
+    return 1;
+  }
+  if (!decoded.ok) {
+    std::cerr << "pak: " << pack_path << ": " << typed_path << ": EnCode stream: " << decoded.problem << "\n";
     return 1;
   }
   return 0;

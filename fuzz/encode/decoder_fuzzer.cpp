@@ -1,7 +1,9 @@
 // Decoder on arbitrary streams with arbitrary destination and available sizes. The
 // stream and the destination are exact-size heap blocks, so any access past either
 // end is caught. A stream the decoder accepts must decode to what a plain
-// window-based decoder produces from it.
+// window-based decoder produces from it. The streaming decoder must return what
+// decode_stream returns into a destination of decoded_size bytes, hand its sink the
+// same bytes, and stop cleanly when the sink refuses a write.
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "encode/decoder.h"
+#include "encode/stream_decoder.h"
 
 namespace {
 
@@ -94,6 +97,53 @@ std::vector<std::uint8_t> synthesize(const std::uint8_t* d, std::size_t n) {
   return s;
 }
 
+// Keeps what it is handed; refuses the write numbered refuse_at (from 0).
+class KeepingSink final : public DecodedSink {
+ public:
+  explicit KeepingSink(std::size_t refuse_at) : refuse_at_(refuse_at) {}
+  bool write(const std::uint8_t* data, std::size_t size) override {
+    if (size == 0 || size > StreamDecoder::kChunkSize || refused) std::abort();
+    if (writes_++ == refuse_at_) return refused = true, false;
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  std::vector<std::uint8_t> bytes;
+  bool refused = false;
+
+ private:
+  std::size_t refuse_at_;
+  std::size_t writes_ = 0;
+};
+
+bool same(const DecodeResult& a, const DecodeResult& b) {
+  return a.status == b.status && a.offset == b.offset && a.produced == b.produced;
+}
+
+// The streaming decoder on in[0..available), against decode_stream's result and output
+// for a destination of exactly decoded_size bytes. One decoder serves every input, so
+// state left over from an earlier stream would show.
+void compare_streaming(const std::uint8_t* in, std::size_t available, const DecodeResult& whole,
+                       const std::uint8_t* whole_output, unsigned refuse_choice) {
+  static StreamDecoder decoder;
+  KeepingSink sink(SIZE_MAX);
+  const DecodeResult streamed = decoder.decode(in, available, sink);
+  if (!same(streamed, whole) || sink.bytes.size() != whole.produced) std::abort();
+  if (whole.produced != 0 && std::memcmp(sink.bytes.data(), whole_output, whole.produced) != 0) std::abort();
+
+  // Refusing a write: either it stops the decode with sink_refused after the accepted
+  // bytes, or the decode ended (possibly in a fault it offers bytes for) before that.
+  KeepingSink refusing(refuse_choice % 8);
+  const DecodeResult r = decoder.decode(in, available, refusing);
+  if (r.status == DecodeStatus::sink_refused) {
+    if (!refusing.refused || r.produced != refusing.bytes.size() || r.offset > available) std::abort();
+  } else if (r.status != whole.status || r.offset != whole.offset || r.produced != whole.produced) {
+    std::abort();
+  }
+  if (!refusing.bytes.empty() && std::memcmp(refusing.bytes.data(), whole_output, refusing.bytes.size()) != 0) {
+    std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -134,6 +184,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const DecodeResult result = decode_stream(out.get(), destination_size, in.get(), available);
 
   if (result.produced > destination_size) std::abort();
+  if (!header_ok || destination_size == header.decoded_size) {
+    compare_streaming(in.get(), available, result, out.get(), destination_choice >> 8);
+  } else {
+    // decoded_size passed read_stream_header's plausibility check: bounded by the stream.
+    auto exact = std::make_unique<std::uint8_t[]>(header.decoded_size);
+    const DecodeResult whole = decode_stream(exact.get(), header.decoded_size, in.get(), available);
+    compare_streaming(in.get(), available, whole, exact.get(), destination_choice >> 8);
+  }
   // A synthesized stream given whole, into a destination of its decoded size, is valid.
   if (synthesized && available == size && destination_size == header.decoded_size && !result.ok()) std::abort();
   if (!result.ok()) return 0;

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # pak encode and pak decode: files and pipes, and a malformed stream that must fail
-# with one line naming the problem and leave no output file behind.
+# with one line naming the problem and leave no output file behind; inputs that are
+# not files; streams whose decoded size is far beyond the memory the command may use.
 set -u
 pak=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/stream_fixtures.sh"
+probe_memory_limit "$pak"
 
 printf 'abcabcabc' >"$work/abc"
 "$pak" encode "$work/abc" "$work/abc.enc" || fail "encode failed"
@@ -28,4 +31,40 @@ printf 'EnCode\x03\x00\x00\x00\x11\x00\x00\x00\x00\xf0\xf0' >"$work/ref.enc"
 if "$pak" decode "$work/ref.enc" "$work/ref.out" 2>"$work/err"; then fail "decode of a bad reference must fail"; fi
 grep -q 'unwritten slot at offset 15' "$work/err" || fail "bad reference message: $(cat "$work/err")"
 [ -z "$(ls "$work" | grep -E '^(cut|ref)\.out')" ] || fail "a failed decode left a file: $(ls "$work")"
+
+# Inputs that are not regular files: refused with one line, exit 1, never waiting.
+mkdir "$work/dir"
+mkfifo "$work/fifo"
+for command in encode decode; do
+  for input in dir fifo; do
+    timeout 20 "$pak" "$command" "$work/$input" "$work/$input.out" 2>"$work/err"
+    status=$?
+    [ "$status" = 1 ] || fail "$command of a $input: exit $status, $(cat "$work/err")"
+    [ "$(wc -l <"$work/err")" = 1 ] && grep -q '^pak: cannot read .*'"$input" "$work/err" ||
+      fail "$command of a $input: $(cat "$work/err")"
+    [ ! -e "$work/$input.out" ] && [ ! -e "$work/$input.out.pak-tmp" ] || fail "$command of a $input left output"
+  done
+done
+printf 'abc' | "$pak" encode - "$work/stdin.enc" && "$pak" decode - - <"$work/stdin.enc" | cmp -s - <(printf 'abc') ||
+  fail "stdin to a file and back to stdout"
+
+# A stream claiming 4 GiB - 1 bytes fails with its decode error, under a memory limit
+# far below the claim, and leaves no output.
+write_claims_4gib "$work/claims.enc"
+limited "$pak" decode "$work/claims.enc" "$work/claims.out" 2>"$work/err"
+status=$?
+[ "$status" = 1 ] || fail "decode of a 4 GiB claim: exit $status, $(cat "$work/err")"
+grep -q "stream ends before the decoded size is reached at offset $CLAIMS_4GIB_STREAM_SIZE" "$work/err" ||
+  fail "decode of a 4 GiB claim: $(cat "$work/err")"
+[ ! -e "$work/claims.out" ] && [ ! -e "$work/claims.out.pak-tmp" ] || fail "a failed decode left output"
+
+# A 79 KB stream that really decodes to 1 GiB of zeros, under the same limit: to a
+# file and to a pipe.
+write_gib_of_runs "$work/gib.enc"
+limited "$pak" decode "$work/gib.enc" "$work/gib.out" || fail "decode of 1 GiB of runs to a file"
+[ "$(stat -c %s "$work/gib.out")" = "$GIB_OF_RUNS_DECODED_SIZE" ] || fail "1 GiB decode: $(stat -c %s "$work/gib.out")"
+cmp -s -n "$GIB_OF_RUNS_DECODED_SIZE" "$work/gib.out" /dev/zero || fail "1 GiB decode: not all zeros"
+rm -f "$work/gib.out"
+[ "$(limited "$pak" decode "$work/gib.enc" - | wc -c)" = "$GIB_OF_RUNS_DECODED_SIZE" ] ||
+  fail "decode of 1 GiB of runs to a pipe"
 echo "pak_codec_test: ok"

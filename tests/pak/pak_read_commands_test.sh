@@ -5,6 +5,8 @@ pak=$1 probe=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/../encode/stream_fixtures.sh"
+probe_memory_limit "$pak"
 
 # 許 is B3 5C in code page 950: its second byte is a backslash.
 "$probe" write "$work/p.pak" "alpha.bin" "0123456789" "sub\\beta.bin" "BETA!" $'\xb3\\.txt' "big5" \
@@ -32,4 +34,33 @@ if out=$("$pak" verify "$work/bad.pak" 2>/dev/null); then fail "verify of a dama
 [ "$(echo "$out" | wc -l)" -ge 2 ] || fail "verify problems: $out"
 echo "$out" | grep -q 'offset 4' || fail "verify must name the offset: $out"
 if "$pak" list "$work/bad.pak" >/dev/null 2>&1; then fail "list of a damaged pack must fail"; fi
+
+# Entries that decode to 1 GiB, or claim 4 GiB - 1: cat and verify stream them under
+# a memory limit far below either size. Each pack holds one entry, the stream stored
+# as it is: a table of two records (76 bytes), then the entry.
+one_entry_pack() {  # NAME FILE OUT
+  {
+    printf "$(le32 2)$(le32 76)%s" "$1"
+    head -c $((32 - ${#1})) /dev/zero
+    printf "$(le32 $((76 + $(stat -c %s "$2"))))"
+    head -c 32 /dev/zero
+    cat "$2"
+  } >"$3"
+}
+write_gib_of_runs "$work/gib.enc"
+write_claims_4gib "$work/claims.enc"
+one_entry_pack gib.bin "$work/gib.enc" "$work/gib.pak"
+one_entry_pack claims.bin "$work/claims.enc" "$work/claims.pak"
+[ "$(limited "$pak" cat "$work/gib.pak" gib.bin | wc -c)" = "$GIB_OF_RUNS_DECODED_SIZE" ] || fail "cat of 1 GiB"
+out=$(limited "$pak" verify "$work/gib.pak") || fail "verify of the 1 GiB entry: $out"
+echo "$out" | grep -q "1 files (1 EnCode).* $GIB_OF_RUNS_DECODED_SIZE bytes decoded" || fail "verify summary: $out"
+out=$(limited "$pak" verify "$work/claims.pak" 2>"$work/err")
+status=$?
+[ "$status" = 1 ] || fail "verify of a 4 GiB claim: exit $status, $out $(cat "$work/err")"
+[ "$out" = "claims.bin (offset 76): EnCode stream: stream ends before the decoded size is reached at stream offset $CLAIMS_4GIB_STREAM_SIZE" ] ||
+  fail "verify of a 4 GiB claim: $out"
+limited "$pak" cat "$work/claims.pak" claims.bin 2>"$work/err" >/dev/null
+status=$?
+[ "$status" = 1 ] || fail "cat of a 4 GiB claim: exit $status, $(cat "$work/err")"
+grep -q 'claims.bin: EnCode stream: stream ends before the decoded size' "$work/err" || fail "cat error: $(cat "$work/err")"
 echo "pak_read_commands_test: ok"
