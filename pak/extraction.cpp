@@ -5,48 +5,45 @@
 #include <new>
 #include <string>
 
-#include "encode/decoder.h"
+#include "encode/decoded_sink.h"
 #include "pak/archive.h"
+#include "pak/entry_decoding.h"
 #include "pak/entry_path.h"
 #include "pak/write_messages.h"
 #include "platform/codepage.h"
 
 namespace {
 
-// Decodes a staged EnCode stream into a buffer of its decoded size. Null (with why
-// set) when the stream does not decode cleanly. A decoded size that no stream of this
-// length could produce is refused before anything is allocated.
-std::unique_ptr<std::uint8_t[]> decode_whole(const std::uint8_t* stream, std::size_t stream_size,
-                                             std::uint32_t& decoded_size, std::string& why) {
-  if (stream_size < 14) {
-    why = pak::DECODE_FAILED_TEXT + std::string("stream header is cut short");
-    return nullptr;
+// Writes a staged EnCode stream's decoded bytes into a file as they come, so that no
+// buffer of the decoded size is ever held. A stream that does not decode cleanly
+// fails the write (the old file stays) and leaves its reason in problem.
+class DecodingProducer final : public platform::FileProducer {
+ public:
+  explicit DecodingProducer(pak::ByteView stream) : stream_(stream) {}
+  bool produce(platform::FileWriter& writer) override {
+    struct Forward final : DecodedSink {
+      explicit Forward(platform::FileWriter& to) : to_(to) {}
+      bool write(const std::uint8_t* data, std::size_t size) override { return to_.write(data, size); }
+      platform::FileWriter& to_;
+    } forward(writer);
+    const pak::StreamedEntry result = pak::decode_entry_to(stream_, forward);
+    if (!result.ok && !result.sink_refused) problem = pak::DECODE_FAILED_TEXT + result.problem;
+    return result.ok;
   }
-  decoded_size = load_u32(stream + 6);
-  if (decoded_size > std::uint64_t(stream_size) * pak::MAX_EXPANSION) {
-    why = pak::DECODE_FAILED_TEXT + std::string("decoded size is larger than the stream can hold");
-    return nullptr;
-  }
-  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[decoded_size == 0 ? 1 : decoded_size]);
-  if (!buffer) {
-    why = pak::DECODE_FAILED_TEXT + std::string("out of memory");
-    return nullptr;
-  }
-  const DecodeResult result = decode_stream(buffer.get(), decoded_size, stream, stream_size);
-  if (!result.ok()) {
-    why = pak::DECODE_FAILED_TEXT + std::string(decode_status_text(result.status));
-    return nullptr;
-  }
-  return buffer;
-}
+  std::string problem;  // empty unless the stream itself is at fault
+
+ private:
+  pak::ByteView stream_;
+};
 
 }  // namespace
 
 namespace pak {
 
 bool stream_decodes(const std::uint8_t* stream, std::size_t stream_size, std::string& why) {
-  std::uint32_t size = 0;
-  return decode_whole(stream, stream_size, size, why) != nullptr;
+  const StreamedEntry result = check_entry_stream(ByteView(stream, stream_size));
+  if (!result.ok) why = DECODE_FAILED_TEXT + result.problem;
+  return result.ok;
 }
 
 }  // namespace pak
@@ -64,30 +61,11 @@ int PakArchive::write_entry_file(const char* name) {
   // A staged directory is made by the files below it, never written as a file.
   if (pak::is_directory_path(name)) return 1;
 
-  const std::uint8_t* bytes = nullptr;
-  std::size_t size = 0;
-  std::unique_ptr<std::uint8_t[]> decoded;
+  PendingEntry* entry = find_pending(name);
   EntrySlot* slot = nullptr;
-  if (PendingEntry* entry = find_pending(name)) {
-    if (entry->encoded == 1) {
-      std::uint32_t decoded_size = 0;
-      std::string why;
-      decoded = decode_whole(entry->data.data(), entry->data.size(), decoded_size, why);
-      if (!decoded) {
-        report_problem(why);
-        return 1;
-      }
-      bytes = decoded.get();
-      size = decoded_size;
-    } else {
-      bytes = entry->data.data();
-      size = entry->data.size();
-    }
-  } else {
+  if (entry == nullptr) {
     slot = load_entry(name);
     if (slot == nullptr) return 0;
-    bytes = slot->data;
-    size = std::size_t(slot->size);
   }
 
   if (path.size() > PAK_MAX_PATH_LENGTH) {
@@ -95,8 +73,20 @@ int PakArchive::write_entry_file(const char* name) {
   } else if (platform::WriteFolder* folder = folder_for_writes(); folder == nullptr) {
     report_problem("cannot open the folder to write into");
   } else {
-    const platform::WriteStatus status =
-        folder->write_file(platform::join_relative(write_base, name), platform::ByteView(bytes, size));
+    const std::string relative = platform::join_relative(write_base, name);
+    platform::WriteStatus status;
+    if (entry != nullptr && entry->encoded == 1) {
+      DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()));
+      status = folder->write_file(relative, producer);
+      if (!producer.problem.empty()) {
+        report_problem(producer.problem);
+        status = platform::WriteStatus::ok;
+      }
+    } else if (entry != nullptr) {
+      status = folder->write_file(relative, platform::ByteView(entry->data.data(), entry->data.size()));
+    } else {
+      status = folder->write_file(relative, platform::ByteView(slot->data, std::size_t(slot->size)));
+    }
     if (const char* text = pak::write_problem_text(status)) report_problem(text);
   }
   if (slot != nullptr) release_entry(slot);

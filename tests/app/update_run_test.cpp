@@ -283,12 +283,13 @@ TEST_F(UpdateRunTest, DamagedPacksAreReportedNotTakenForEmpty) {
 
 TEST_F(UpdateRunTest, AGamePackPathTooLongStopsThatMergeOnly) {
   // The folder fits, the pack's base path does not.
-  const std::string long_name(250 - scratch.path().string().size(), 'g');
+  const std::string long_name(220 - scratch.path().string().size(), 'g');
   std::filesystem::create_directories(scratch.path() / long_name);
   install_dir = (scratch.path() / long_name).string() + "\\";
+  const std::string pack_name = "data_long_name_" + std::string(25, 'x');
   package.add("dll.pak", make_pack({{"p.txt", "payload"}}));
-  package.add("data_long_name_x.pak", make_pack({{"e.txt", "merged"}}));
-  configure("[pack0]\r\nname=data_long_name_x\r\n");
+  package.add(pack_name + ".pak", make_pack({{"e.txt", "merged"}}));
+  configure("[pack0]\r\nname=" + pack_name + "\r\n");
   run_update(view);
   ASSERT_EQ(view.messages.size(), 1u);
   EXPECT_EQ(view.messages[0].text, GAME_PACK_UNREADABLE_TEXT);

@@ -63,4 +63,18 @@ limited "$pak" cat "$work/claims.pak" claims.bin 2>"$work/err" >/dev/null
 status=$?
 [ "$status" = 1 ] || fail "cat of a 4 GiB claim: exit $status, $(cat "$work/err")"
 grep -q 'claims.bin: EnCode stream: stream ends before the decoded size' "$work/err" || fail "cat error: $(cat "$work/err")"
+# Extraction and merging hold no decoded entry either.
+limited "$pak" extract "$work/gib.pak" "$work/gib-out" || fail "extract of 1 GiB"
+[ "$(stat -c %s "$work/gib-out/gib.bin")" = "$GIB_OF_RUNS_DECODED_SIZE" ] || fail "size of the extracted 1 GiB"
+[ "$(ls -A "$work/gib-out")" = "gib.bin" ] || fail "extract left other files: $(ls -A "$work/gib-out")"
+rm -rf "$work/gib-out"
+limited "$pak" extract "$work/claims.pak" "$work/claims-out" 2>"$work/err"
+status=$?
+[ "$status" = 1 ] || fail "extract of a 4 GiB claim: exit $status"
+[ -z "$(ls -A "$work/claims-out")" ] || fail "extract of a 4 GiB claim left files: $(ls -A "$work/claims-out")"
+mkdir -p "$work/small" && echo small >"$work/small/s.txt"
+"$pak" create "$work/target.pak" "$work/small" || fail "create of the merge target"
+limited "$pak" merge "$work/target.pak" "$work/gib.pak" || fail "merge of the 1 GiB entry"
+"$pak" list "$work/target.pak" | grep -q "^$(stat -c %s "$work/gib.enc") encode $GIB_OF_RUNS_DECODED_SIZE gib.bin$" ||
+  fail "merged entry: $("$pak" list "$work/target.pak")"
 echo "pak_read_commands_test: ok"
