@@ -29,8 +29,9 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
   ~MappedFile() { close(); }
 
-  // Maps the file. missing: no such file (nothing is held); failed: it exists but
-  // could not be opened or mapped. Closes whatever was mapped before.
+  // Maps the file. missing: no such file (nothing is held; on POSIX also a directory);
+  // failed: it exists but could not be opened or mapped, or is no regular file (a FIFO
+  // or device, refused without blocking). Closes whatever was mapped before.
   Status open(const std::string& path);
   void close();
   bool is_open() const { return is_open_; }
@@ -45,7 +46,8 @@ class MappedFile {
   [[maybe_unused]] std::intptr_t mapping_handle_ = -1;  // Windows only
 };
 
-// Reads a whole existing file; nothing when it cannot be opened or read.
+// Reads a whole existing regular file; nothing when it cannot be opened or read or is
+// no regular file (a directory, FIFO or device, refused without blocking).
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path);
 
 bool file_exists(const std::string& path);

@@ -58,16 +58,41 @@ mode_t new_file_mode() {
 
 }  // namespace
 
+namespace {
+
+// open_regular_file results other than a descriptor.
+constexpr int NOT_FOUND = -1;   // no such file, or a directory (nothing to read there)
+constexpr int NOT_OPENED = -2;  // no access, or not a regular file: FIFO, device, socket
+
+// Opens native for reading when it is a regular file and fills info; else closes it
+// again. Never blocks: a FIFO without a writer would hold a plain open forever, so the
+// open is non-blocking, and blocking reads are switched back on for a regular file.
+int open_regular_file(const std::string& native, struct stat& info) {
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? NOT_FOUND : NOT_OPENED;
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return NOT_OPENED;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return S_ISDIR(info.st_mode) ? NOT_FOUND : NOT_OPENED;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return NOT_OPENED;
+  }
+  return fd;
+}
+
+}  // namespace
+
 MappedFile::Status MappedFile::open(const std::string& path) {
   close();
-  const std::string native = native_path(path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? Status::missing : Status::failed;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return S_ISDIR(info.st_mode) ? Status::missing : Status::failed;
-  }
+  const int fd = open_regular_file(native_path(path), info);
+  if (fd < 0) return fd == NOT_FOUND ? Status::missing : Status::failed;
   if (info.st_size == 0) {
     data_ = &empty_file_byte;
     size_ = 0;
@@ -97,13 +122,9 @@ void MappedFile::close() {
 }
 
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path) {
-  const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
+  const int fd = open_regular_file(native_path(path), info);
+  if (fd < 0) return std::nullopt;
   std::vector<std::uint8_t> bytes(std::size_t(info.st_size));
   std::size_t done = 0;
   while (done < bytes.size()) {
