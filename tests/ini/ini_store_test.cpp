@@ -297,22 +297,23 @@ std::string generated_text(unsigned seed, int lines) {
     switch (pick(20)) {
       case 0:
       case 1:
-        text += "[s" + std::to_string(pick(lines / 8 + 1)) + "]";
+        text.append("[s").append(std::to_string(pick(lines / 8 + 1))).append("]");
         break;
       case 2:
-        text += "[big" + std::to_string(pick(3)) + "]";
+        text.append("[big").append(std::to_string(pick(3))).append("]");
         break;
       case 3:
-        text += "[s" + std::to_string(pick(50)) + "] // comment";  // a name ending in a blank
+        text.append("[s").append(std::to_string(pick(50))).append("] // comment");  // a name ending in a blank
         break;
       case 4:
-        text += "k" + std::to_string(pick(5)) + "=" + std::string(std::size_t(pick(400)), 'v');
+        text.append("k").append(std::to_string(pick(5))).append("=").append(std::size_t(pick(400)), 'v');
         break;
       case 5:
         text += "//k=hidden";
         break;
       default:
-        text += "k" + std::to_string(pick(3000)) + "=" + std::to_string(i) + (pick(8) == 0 ? "//tail" : "");
+        text.append("k").append(std::to_string(pick(3000))).append("=").append(std::to_string(i));
+        if (pick(8) == 0) text.append("//tail");
     }
     text += breaks[pick(6)];
   }
@@ -336,9 +337,9 @@ TEST(IniModel, LargeGeneratedTextGivesTheModelsStoreAndLookups) {
     std::mt19937 random(seed);
     const char* const defaults[] = {nullptr, "d1", "d2"};
     for (int i = 0; i < 20000; ++i) {
-      const std::string section = random() % 3 == 0 ? "[big" + std::to_string(random() % 4) + "]"
-                                                    : "[s" + std::to_string(random() % 8000) + "]";
-      const std::string key = "k" + std::to_string(random() % 3500);
+      const bool big = random() % 3 == 0;
+      const std::string section = std::string(big ? "[big" : "[s") + std::to_string(random() % (big ? 4 : 8000)) + "]";
+      const std::string key = std::string("k") + std::to_string(random() % 3500);
       const char* default_value = defaults[random() % 3];
       std::string expected;
       const bool stored = model.get(section, key, default_value, expected);
