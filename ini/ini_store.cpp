@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -22,6 +23,17 @@ IniSection::~IniSection() {
 }
 
 IniPair* IniSection::find_pair(const char* key) const {
+  if (pair_index_ == nullptr && pair_count > INI_PAIR_INDEX_THRESHOLD) {
+    auto index = std::make_unique<PairIndex>();
+    index->reserve(std::size_t(pair_count));
+    // emplace keeps an existing key: the first pair of a key wins, as in the list walk.
+    for (IniPair* pair = first_pair; pair != nullptr; pair = pair->next) index->emplace(pair->key, pair);
+    pair_index_ = std::move(index);
+  }
+  if (pair_index_ != nullptr) {
+    const auto found = pair_index_->find(key);
+    return found != pair_index_->end() ? found->second : nullptr;
+  }
   for (IniPair* pair = first_pair; pair != nullptr; pair = pair->next) {
     if (pair->key == key) return pair;
   }
@@ -30,7 +42,9 @@ IniPair* IniSection::find_pair(const char* key) const {
 
 IniPair* IniSection::add_pair(const char* key, const char* value) {
   // Fully built before it is linked: a failed allocation leaves the list intact.
-  IniPair* pair = new IniPair{key, value, nullptr};
+  auto owned = std::make_unique<IniPair>(IniPair{key, value, nullptr});
+  if (pair_index_ != nullptr) pair_index_->emplace(owned->key, owned.get());  // an earlier pair of the key stays
+  IniPair* pair = owned.release();
   if (last_pair == nullptr) {
     first_pair = pair;
   } else {
@@ -49,15 +63,16 @@ const char* IniSection::get_value(const char* key, const char* default_value) {
 }
 
 IniSection* IniStore::find_section(const char* name) const {
-  for (IniSection* section = first_section; section != nullptr; section = section->next) {
-    if (section->name == name) return section;
-  }
-  return nullptr;
+  const auto found = section_index_.find(name);
+  return found != section_index_.end() ? found->second : nullptr;
 }
 
 IniSection* IniStore::add_section(const char* name) {
   if (IniSection* section = find_section(name)) return section;
-  IniSection* section = new IniSection(name);
+  // Indexed before it is linked: a failed allocation leaves list and index agreeing.
+  auto owned = std::make_unique<IniSection>(name);
+  section_index_.emplace(owned->name, owned.get());
+  IniSection* section = owned.release();
   if (last_section == nullptr) {
     first_section = section;
   } else {
@@ -121,6 +136,7 @@ void IniStore::clear() {
     --section_count;
     section = next;
   }
+  section_index_.clear();
   first_section = nullptr;
   last_section = nullptr;
   section_count = 0;

@@ -7,13 +7,19 @@
 // dropped or taken as they come.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 // Longest line piece the parser handles at once; a longer line is cut into pieces of
 // this many bytes, each parsed as a line of its own.
 constexpr std::int32_t INI_LINE_MAX = 254;
 // Size of the buffer read_line fills: a line piece and its terminating NUL.
 constexpr std::int32_t INI_LINE_BUFFER_SIZE = INI_LINE_MAX + 1;
+// A section with more pairs than this gets a key index on its first lookup; smaller
+// ones are searched in list order, which costs less than a hash table for a few keys.
+constexpr std::int32_t INI_PAIR_INDEX_THRESHOLD = 16;
 
 // One key/value pair. Owned by its section; never moves while linked, so pointers to
 // key and value stay valid until the store is cleared.
@@ -24,7 +30,8 @@ struct IniPair {
 };
 
 // One section: its header text from "[" to the end of its line (e.g. "[inst]") and its
-// pairs in the order they were read or added. Owns its pairs.
+// pairs in the order they were read or added. Owns its pairs. The pair list and its
+// fields are changed only through add_pair and destruction, which keep the key index.
 struct IniSection {
   std::string name;
   IniPair* first_pair = nullptr;
@@ -39,7 +46,8 @@ struct IniSection {
   // Frees every pair (iteratively; lists may be long).
   ~IniSection();
 
-  // The first pair whose key equals key, or null.
+  // The first pair whose key equals key, or null. Builds the key index when the
+  // section has more than INI_PAIR_INDEX_THRESHOLD pairs and none exists yet.
   IniPair* find_pair(const char* key) const;
   // Appends a pair with copies of key and value; never looks for an existing key.
   // Returns the new pair.
@@ -48,6 +56,12 @@ struct IniSection {
   // default_value, appends (key, copy of default_value) and returns default_value
   // itself; with a null default_value, returns null and changes nothing.
   const char* get_value(const char* key, const char* default_value);
+
+ private:
+  // Key -> first pair with that key; views into the pairs' keys, which never move.
+  // Absent until a lookup asks for it, then kept up to date by add_pair.
+  using PairIndex = std::unordered_map<std::string_view, IniPair*>;
+  mutable std::unique_ptr<PairIndex> pair_index_;
 };
 
 class IniStore {
@@ -81,7 +95,8 @@ class IniStore {
   // Frees every section, pair and string; the store is empty with loaded 0.
   void clear();
 
-  // The first section named name, or null.
+  // The first section named name, or null. Constant time: the store keeps an index of
+  // its section names, so sections must be added only through add_section.
   IniSection* find_section(const char* name) const;
   // The section named name, appended with no pairs when there is none yet.
   IniSection* add_section(const char* name);
@@ -94,4 +109,8 @@ class IniStore {
   // one break), or after limit bytes. The copy keeps any NUL byte, so the line's text as
   // a C string ends at the first NUL.
   static std::int32_t read_line(const char* text, std::int32_t available, std::int32_t limit, char* line);
+
+ private:
+  // Section name -> section; views into the sections' names, which never move or change.
+  std::unordered_map<std::string_view, IniSection*> section_index_;
 };

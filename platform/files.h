@@ -31,8 +31,9 @@ class MappedFile {
   MappedFile& operator=(const MappedFile&) = delete;
   ~MappedFile() { close(); }
 
-  // Maps the file. missing: no such file (nothing is held); failed: it exists but
-  // could not be opened or mapped. Closes whatever was mapped before.
+  // Maps the file. missing: no such file (nothing is held; on POSIX also a directory);
+  // failed: it exists but could not be opened or mapped, or is no regular file (a FIFO
+  // or device, refused without blocking). Closes whatever was mapped before.
   Status open(const std::string& path);
   void close();
   bool is_open() const { return is_open_; }
@@ -51,8 +52,9 @@ class MappedFile {
   [[maybe_unused]] std::intptr_t mapping_handle_ = -1;  // Windows only
 };
 
-// Reads a whole existing file; nothing when it cannot be opened or read, or when it is
-// larger than max_size bytes (checked before anything is read).
+// Reads a whole existing regular file; nothing when it cannot be opened or read, is no
+// regular file (a directory, FIFO or device, refused without blocking), or is larger
+// than max_size bytes (checked before anything is read).
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size = SIZE_MAX);
 
 bool file_exists(const std::string& path);

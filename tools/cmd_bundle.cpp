@@ -1,6 +1,7 @@
 // pak bundle STUB PACKAGE_DIR OUT: attaches an update package to the installer.
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -9,8 +10,11 @@
 #include <system_error>
 #include <vector>
 
+#include "pak/pack_checks.h"
 #include "platform/resource_table.h"
+#include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/regular_file.h"
 
 namespace {
 
@@ -21,22 +25,20 @@ std::string lower(std::string text) {
   return text;
 }
 
-bool read_whole(const fs::path& path, std::vector<std::uint8_t>& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
+bool is_pack_name(const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".pak"; }
 
-// The package files: UPDATA.INI, NOTE.TXT and every *.pak, in name order.
+// The package files: UPDATA.INI, NOTE.TXT and every *.pak, in name order. Only regular
+// files (or links to them) are taken; a FIFO or device of such a name is refused.
 bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>& blobs) {
   std::error_code error;
   std::vector<fs::path> files;
-  for (const auto& item : fs::directory_iterator(directory, error)) {
-    if (!item.is_regular_file()) continue;
-    const std::string name = lower(item.path().filename().string());
-    const bool is_pack = lower(item.path().extension().string()) == ".pak";
-    if (name == "updata.ini" || name == "note.txt" || is_pack) files.push_back(item.path());
+  for (auto it = fs::directory_iterator(directory, error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    const std::string name = lower(it->path().filename().string());
+    if (name != "updata.ini" && name != "note.txt" && !is_pack_name(name)) continue;
+    std::error_code type_error;
+    if (it->is_directory(type_error)) continue;  // a folder named like a pack is no package file
+    files.push_back(it->path());
   }
   if (error) {
     std::cerr << "pak: cannot read the package folder " << directory.string() << ": " << error.message() << "\n";
@@ -51,8 +53,9 @@ bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>
       std::cerr << "pak: file name too long for a resource: " << blob.name << "\n";
       return false;
     }
-    if (!read_whole(file, blob.bytes)) {
-      std::cerr << "pak: cannot read " << file.string() << "\n";
+    std::string read_error;
+    if (!tools::read_regular_file(file, blob.bytes, read_error)) {
+      std::cerr << "pak: " << file.string() << ": " << read_error << "\n";
       return false;
     }
     has_configuration = has_configuration || lower(blob.name) == "updata.ini";
@@ -65,15 +68,53 @@ bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>
   return true;
 }
 
+// An entry path for a message: code page 950 shown as UTF-8, other bytes as \xNN; the
+// root as a backslash.
+std::string shown_path(const std::string& path) {
+  if (path.empty()) return "\\";
+  if (auto utf8 = platform::cp950_to_utf8(path)) return *utf8;
+  std::string shown;
+  for (unsigned char c : path) {
+    if (c < 0x80) {
+      shown += char(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+// Runs the full pack check on every pack of the package; prints each problem as
+// "pak: FILE: PATH (offset N): TEXT". True when all packs are sound.
+bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlob>& blobs) {
+  std::uint64_t problems = 0;
+  for (const auto& blob : blobs) {
+    if (!is_pack_name(lower(blob.name))) continue;
+    const std::string file = (directory / blob.name).string();
+    problems += pak::check_pack(blob.bytes.data(), blob.bytes.size(), [&](const pak::WalkProblem& problem) {
+                  std::cerr << "pak: " << file << ": " << shown_path(problem.path) << " (offset " << problem.offset
+                            << "): " << problem.text << "\n";
+                }).problems;
+  }
+  if (problems == 0) return true;
+  std::cerr << "pak: not bundled: " << problems << " problem" << (problems == 1 ? "" : "s")
+            << " in the packs (see pak verify)\n";
+  return false;
+}
+
 int bundle(const std::string& stub_path, const std::string& package_dir, const std::string& out_path) {
   std::vector<std::uint8_t> stub;
-  std::error_code error;
-  if (!fs::is_regular_file(stub_path, error) || !read_whole(stub_path, stub)) {
-    std::cerr << "pak: cannot read the installer stub " << stub_path << "\n";
+  std::string read_error;
+  if (!tools::read_regular_file(stub_path, stub, read_error)) {
+    std::cerr << "pak: " << stub_path << ": cannot read the installer stub: " << read_error << "\n";
     return 1;
   }
+  std::error_code error;
   std::vector<platform::NamedBlob> blobs;
   if (!collect_package(package_dir, blobs)) return 1;
+  if (!packs_sound(package_dir, blobs)) return 1;
   auto bundled = platform::append_resource_table(stub, blobs);
   if (!bundled) {
     std::cerr << "pak: the package cannot be attached (too many files or a bad name)\n";

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,6 +18,7 @@
 #include "platform/text.h"
 #include "tools/command_registry.h"
 #include "tools/entry_path_argument.h"
+#include "tools/regular_file.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -113,6 +113,14 @@ bool pack_base(const std::string& pack, std::string& base, StderrReporter& probl
 bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter& problems) {
   std::string base;
   if (!pack_base(pack, base, problems)) return false;
+  // A folder or FIFO of the pack's name is named as such (the archive would take it
+  // for a missing or unreadable pack).
+  std::error_code error;
+  const fs::file_type type = fs::status(pack, error).type();
+  if (type != fs::file_type::regular && type != fs::file_type::not_found && type != fs::file_type::none) {
+    problems.problem(pack, "not a regular file");
+    return false;
+  }
   if (archive.open(base.c_str(), 5, 0) != 1) {
     problems.problem(pack, "cannot open the pack");
     return false;
@@ -123,15 +131,6 @@ bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter&
   }
   archive.reporter = &problems;
   return true;
-}
-
-// Reads a whole file named by a native path.
-std::optional<std::vector<std::uint8_t>> read_native(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
 }
 
 int finish(const StderrReporter& problems, bool ok) { return ok && problems.count == 0 ? 0 : 1; }
@@ -166,9 +165,8 @@ int run_create(const std::string& out, const std::string& dir, bool raw) {
     auto* entry = new PendingEntry(name.c_str(), 0);
     entries.push_back(entry);
     if (is_dir) return;
-    auto bytes = read_native(path);
-    if (!bytes) return problems.problem(path.string(), "cannot read the file");
-    entry->data = std::move(*bytes);
+    std::string error;
+    if (!tools::read_regular_file(path, entry->data, error)) return problems.problem(path.string(), error);
     entry->size = std::uint32_t(entry->data.size());
     if (raw) {
       // Stored as they are; the reader takes bytes that begin with "EnCo" for a stream.
@@ -247,9 +245,10 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   }
   std::string name = std::move(*typed);
   fold_name(name);
-  auto bytes = read_native(file);
-  if (!bytes) {
-    problems.problem(file, "cannot read the file");
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  if (!tools::read_regular_file(file, bytes, error)) {
+    problems.problem(file, error);
     return 1;
   }
   if (pak::is_directory_path(name)) {
@@ -270,7 +269,7 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   static const std::uint8_t nothing = 0;
   if (target.stage_entry(name.c_str(), &nothing, 0) != 1) return 1;
   PendingEntry* entry = target.find_pending(name.c_str());
-  entry->data = std::move(*bytes);
+  entry->data = std::move(bytes);
   entry->size = std::uint32_t(entry->data.size());
   entry->encoded = 0;
   return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);

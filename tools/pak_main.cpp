@@ -2,6 +2,8 @@
 // streams, and attach an update package to the installer.
 
 #include <algorithm>
+#include <cstdio>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -18,7 +20,9 @@ std::vector<std::pair<int, AddCommands>>& registry() {
 
 CommandRegistration::CommandRegistration(int order, AddCommands add) { registry().emplace_back(order, add); }
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
   CLI::App app{"pak: tool for game packs, EnCode streams and update packages"};
   app.require_subcommand(1);
   // Paths such as /tmp/x are arguments, never Windows-style options, on every platform.
@@ -29,4 +33,19 @@ int main(int argc, char** argv) {
   for (auto& [order, add] : commands) add(app, exit_code);
   CLI11_PARSE(app, argc, argv);
   return exit_code;
+}
+
+}  // namespace
+
+// Commands report their own errors; an exception that escapes one (out of memory, a
+// library error nobody expected) still ends as one line and exit code 1.
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "pak: %s\n", error.what());
+  } catch (...) {
+    std::fprintf(stderr, "pak: unexpected error\n");
+  }
+  return 1;
 }

@@ -1,5 +1,6 @@
-// Parses arbitrary bytes into an IniStore, checks the store's shape, then runs lookups
-// with and without defaults and checks their results against the store.
+// Parses arbitrary bytes into an IniStore, checks the store's shape and compares it with
+// the plain model of tests/ini, then runs lookups with and without defaults and checks
+// their results against the store and the model.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "ini/ini_store.h"
+#include "tests/ini/ini_model.h"
 
 namespace {
 
@@ -69,7 +71,7 @@ std::string pick_key(FuzzedDataProvider& input, const IniSection* section) {
   return input.ConsumeRandomLengthString(16);
 }
 
-void run_lookup(FuzzedDataProvider& input, IniStore& store) {
+void run_lookup(FuzzedDataProvider& input, IniStore& store, ini_model::Model& model) {
   const std::string section_name = pick_section(input, store);
   IniSection* section = store.find_section(section_name.c_str());
   const std::string key = pick_key(input, section);
@@ -83,6 +85,13 @@ void run_lookup(FuzzedDataProvider& input, IniStore& store) {
 
   const char* result = store.get(section_name.c_str(), key.c_str(), default_value);
   check(store.section_count == sections_before);
+  // The store sees the names as C strings: up to their first NUL.
+  std::string modelled;
+  if (model.get(section_name.c_str(), key.c_str(), default_value, modelled)) {
+    check(result != nullptr && result != default_value && modelled == result);
+  } else {
+    check(result == default_value);
+  }
 
   if (section == nullptr) {
     check(result == default_value);
@@ -103,16 +112,19 @@ void run_lookup(FuzzedDataProvider& input, IniStore& store) {
   check(stored == section->last_pair->value.c_str() && stored != default_value);
 }
 
-void parse_input(IniStore& store, const std::vector<char>& text, bool null_text) {
+void parse_input(IniStore& store, ini_model::Model& model, const std::vector<char>& text, bool null_text) {
   static const char empty = 0;
   if (null_text) {
     store.parse(nullptr, static_cast<std::int32_t>(text.size()));
     check(store.loaded == 0 && store.first_section == nullptr && store.section_count == 0);
+    model.parse(nullptr, 0);
     return;
   }
   // An exact-size copy: reading past its end shows under AddressSanitizer.
   store.parse(text.empty() ? &empty : text.data(), static_cast<std::int32_t>(text.size()));
   check(store.loaded == 1);
+  model.parse(text.data(), static_cast<std::int32_t>(text.size()));
+  check(ini_model::content(store) == model.sections);
 }
 
 }  // namespace
@@ -126,17 +138,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<char> text = input.ConsumeRemainingBytes<char>();
 
   IniStore store;
-  parse_input(store, text, null_text);
+  ini_model::Model model;
+  parse_input(store, model, text, null_text);
   check_shape(store, true);
 
   FuzzedDataProvider lookups(script.data(), script.size());
   while (lookups.remaining_bytes() > 0) {
     if (lookups.ConsumeIntegralInRange<int>(0, 31) == 0) {
-      parse_input(store, text, false);  // parsing again replaces what lookups added
+      parse_input(store, model, text, false);  // parsing again replaces what lookups added
     } else {
-      run_lookup(lookups, store);
+      run_lookup(lookups, store, model);
     }
   }
   check_shape(store, false);
+  check(ini_model::content(store) == model.sections);
   return 0;
 }

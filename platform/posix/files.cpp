@@ -58,40 +58,51 @@ mode_t new_file_mode() {
 
 }  // namespace
 
+namespace {
+
+// open_regular_file results other than a descriptor.
+constexpr int NOT_FOUND = -1;   // no such file, or a directory (nothing to read there)
+constexpr int NOT_OPENED = -2;  // no access, or not a regular file: FIFO, device, socket
+
+// Opens native for reading when it is a regular file and fills info; else closes it
+// again. Never blocks: a FIFO without a writer would hold a plain open forever, so the
+// open is non-blocking, and blocking reads are switched back on for a regular file.
+int open_regular_file(const std::string& native, struct stat& info) {
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? NOT_FOUND : NOT_OPENED;
+  if (::fstat(fd, &info) != 0) {
+    ::close(fd);
+    return NOT_OPENED;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return S_ISDIR(info.st_mode) ? NOT_FOUND : NOT_OPENED;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return NOT_OPENED;
+  }
+  return fd;
+}
+
+}  // namespace
+
 MappedFile::Status MappedFile::open(const std::string& path) {
   close();
-  const std::string native = native_path(path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? Status::missing : Status::failed;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return S_ISDIR(info.st_mode) ? Status::missing : Status::failed;
-  }
-  if (info.st_size == 0) {
-    data_ = &empty_file_byte;
-    size_ = 0;
-  } else {
-    void* view = ::mmap(nullptr, std::size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (view == MAP_FAILED) {
-      ::close(fd);
-      return Status::failed;
-    }
-    ::madvise(view, std::size_t(info.st_size), MADV_RANDOM);
-    data_ = static_cast<const std::uint8_t*>(view);
-    size_ = std::size_t(info.st_size);
-  }
-  file_handle_ = fd;
-  is_open_ = true;
-  return Status::ok;
+  const int fd = open_regular_file(native_path(path), info);
+  if (fd < 0) return fd == NOT_FOUND ? Status::missing : Status::failed;
+  return adopt(fd);
 }
 
 MappedFile::Status MappedFile::adopt(std::intptr_t handle) {
   close();
   const int fd = int(handle);
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    const bool directory = S_ISDIR(info.st_mode);
+  const bool known = ::fstat(fd, &info) == 0;
+  if (!known || !S_ISREG(info.st_mode)) {
+    const bool directory = known && S_ISDIR(info.st_mode);
     ::close(fd);
     return directory ? Status::missing : Status::failed;
   }
@@ -124,10 +135,10 @@ void MappedFile::close() {
 }
 
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size) {
-  const int fd = ::open(native_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || std::uint64_t(info.st_size) > max_size) {
+  const int fd = open_regular_file(native_path(path), info);
+  if (fd < 0) return std::nullopt;
+  if (std::uint64_t(info.st_size) > max_size) {
     ::close(fd);
     return std::nullopt;
   }

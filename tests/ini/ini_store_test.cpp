@@ -4,14 +4,17 @@
 
 #include <cctype>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "tests/ini/ini_model.h"
+
 namespace {
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-using Sections = std::vector<std::pair<std::string, Pairs>>;
+using ini_model::Pairs;
+using ini_model::Sections;
 
 // Parses text from a heap buffer of exactly its size (no terminating NUL), so that a
 // read past the end shows under AddressSanitizer.
@@ -280,6 +283,79 @@ TEST(IniStoreLifetime, LongListsAreFreedWithoutDeepRecursion) {
   store.clear();
   EXPECT_EQ(store.section_count, 0);
   EXPECT_EQ(store.first_section, nullptr);
+}
+
+// A text of many sections, most headers repeated, keys repeated within and across
+// headers, comments, every break form, lines longer than a piece, pairs before the
+// first header, and a few sections of thousands of pairs (indexed lookups).
+std::string generated_text(unsigned seed, int lines) {
+  std::mt19937 random(seed);
+  auto pick = [&](int bound) { return int(random() % unsigned(bound)); };
+  const char* const breaks[] = {"\n", "\r\n", "\r", "\n\r", "\r\n\r\n", "\n\n"};
+  std::string text = "orphan=before any header\n";
+  for (int i = 0; i < lines; ++i) {
+    switch (pick(20)) {
+      case 0:
+      case 1:
+        text.append("[s").append(std::to_string(pick(lines / 8 + 1))).append("]");
+        break;
+      case 2:
+        text.append("[big").append(std::to_string(pick(3))).append("]");
+        break;
+      case 3:
+        text.append("[s").append(std::to_string(pick(50))).append("] // comment");  // a name ending in a blank
+        break;
+      case 4:
+        text.append("k").append(std::to_string(pick(5))).append("=").append(std::size_t(pick(400)), 'v');
+        break;
+      case 5:
+        text += "//k=hidden";
+        break;
+      default:
+        text.append("k").append(std::to_string(pick(3000))).append("=").append(std::to_string(i));
+        if (pick(8) == 0) text.append("//tail");
+    }
+    text += breaks[pick(6)];
+  }
+  return text;
+}
+
+TEST(IniModel, LargeGeneratedTextGivesTheModelsStoreAndLookups) {
+  for (unsigned seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(seed);
+    const std::string text = generated_text(seed, 60000);
+    IniStore store;
+    ini_model::Model model;
+    parse_exact(store, "[stale]\nk=1\n");  // replaced by the next parse, index included
+    parse_exact(store, text);
+    model.parse(text.data(), std::int32_t(text.size()));
+    ASSERT_EQ(dump(store), model.sections);
+    EXPECT_EQ(store.find_section("[stale]"), nullptr);
+
+    // Lookups of present and missing sections and keys, with and without defaults; the
+    // big sections are indexed on their first lookup and must keep the first key's value.
+    std::mt19937 random(seed);
+    const char* const defaults[] = {nullptr, "d1", "d2"};
+    for (int i = 0; i < 20000; ++i) {
+      const bool big = random() % 3 == 0;
+      const std::string section = std::string(big ? "[big" : "[s") + std::to_string(random() % (big ? 4 : 8000)) + "]";
+      const std::string key = std::string("k") + std::to_string(random() % 3500);
+      const char* default_value = defaults[random() % 3];
+      std::string expected;
+      const bool stored = model.get(section, key, default_value, expected);
+      const char* value = store.get(section.c_str(), key.c_str(), default_value);
+      if (stored) {
+        ASSERT_NE(value, nullptr) << section << " " << key;
+        ASSERT_NE(value, default_value) << section << " " << key;
+        ASSERT_EQ(value, expected) << section << " " << key;
+      } else {
+        ASSERT_EQ(value, default_value) << section << " " << key;
+      }
+    }
+    EXPECT_EQ(dump(store), model.sections);
+    store.clear();
+    EXPECT_EQ(store.find_section("[big0]"), nullptr);
+  }
 }
 
 }  // namespace

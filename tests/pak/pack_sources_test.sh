@@ -10,7 +10,11 @@ fail() { echo "FAIL: $*"; exit 1; }
 mkdir "$work/pkg" "$work/run" "$work/run/loose" "$work/run/dll"
 printf '[inst]\r\n' > "$work/pkg/UPDATA.INI"
 "$probe" write "$work/pkg/Dll.Pak" "Sub\\A.txt" "from resource" || fail "cannot write a pack"
-"$pak" bundle "$probe" "$work/pkg" "$work/bundled" || fail "bundle failed"
+# pak bundle refuses a pack with unfolded names; the probe attaches it unchecked.
+"$pak" bundle "$probe" "$work/pkg" "$work/bundled" 2>/dev/null && fail "bundle took a pack that fails the check"
+"$probe" attach "$probe" "$work/bundled" UPDATA.INI "$work/pkg/UPDATA.INI" Dll.Pak "$work/pkg/Dll.Pak" ||
+  fail "cannot attach the package"
+chmod +x "$work/bundled"
 
 cd "$work/run" || fail "no work folder"
 "$probe" write dll.pak "sub\\a.txt" "from file" || fail "cannot write a pack"

@@ -5,11 +5,14 @@
 
 #ifndef _WIN32
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "pak/archive.h"
 #include "pak_test_util.h"
@@ -31,9 +34,20 @@ class ToolTest : public ::testing::Test {
     write_bytes(dir / "tree/A.txt", bytes_of("alpha alpha alpha"));
     write_bytes(dir / "tree/Sub/b.bin", filled(300, 7));
   }
-  // Runs the tool with arguments (shell words); returns its exit code.
-  int pak(const std::string& arguments) {
-    const std::string command = "cd '" + dir.path().string() + "' && '" + tool + "' " + arguments + " 2>/dev/null";
+  // Runs the tool with arguments (shell words); returns its exit code. A run that
+  // takes more than 10 s is killed and gives 124 (from timeout).
+  int pak(const std::string& arguments) { return run(arguments, "2>/dev/null"); }
+  // Runs the tool and keeps what it wrote to stderr in errors.
+  int pak(const std::string& arguments, std::string& errors) {
+    const int code = run(arguments, "2>stderr.txt");
+    const Bytes text = read_bytes(dir / "stderr.txt");
+    errors.assign(text.begin(), text.end());
+    fs::remove(dir.path() / "stderr.txt");
+    return code;
+  }
+  int run(const std::string& arguments, const std::string& redirect) {
+    const std::string command =
+        "cd '" + dir.path().string() + "' && timeout 10 '" + tool + "' " + arguments + " " + redirect;
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -97,6 +111,52 @@ TEST_F(ToolTest, RefusalsLeaveNothing) {
   EXPECT_EQ(pak("merge missing.pak missing2.pak"), 1);
   EXPECT_EQ(pak("add missing.pak a.txt tree/A.txt"), 1);
   EXPECT_EQ(listing(dir.path()), std::vector<std::string>{"tree"});
+}
+
+// Arguments that are a FIFO or a directory where a file or pack is expected: every
+// command ends at once with exit code 1 and one line on stderr (no hang waiting for a
+// writer, no uncaught exception), and the target pack stays as it was.
+TEST_F(ToolTest, FifoOrDirectoryArgumentsAreRefusedWithOneLine) {
+  ASSERT_EQ(pak("create out.pak tree"), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo.pak").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_directories(dir.path() / "folder.pak");
+  const Bytes before = read_bytes(dir / "out.pak");
+
+  struct Case {
+    const char* arguments;
+    const char* message;  // expected somewhere in the one line
+  } cases[] = {
+      {"merge out.pak fifo.pak", "fifo.pak: not a regular file"},
+      {"merge fifo.pak out.pak", "fifo.pak"},
+      {"merge out.pak folder.pak", "folder.pak: not a regular file"},
+      {"extract fifo.pak x", "fifo.pak"},
+      {"extract folder.pak x", "folder.pak: not a regular file"},
+      {"extract out.pak fifo", "fifo"},
+      {"add out.pak a.txt fifo", "fifo: not a regular file"},
+      {"add out.pak a.txt tree", "tree: not a regular file"},
+      {"add fifo.pak a.txt tree/A.txt", "fifo.pak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    std::string errors;
+    EXPECT_EQ(pak(c.arguments, errors), 1);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_EQ(errors.rfind("pak: ", 0), 0u) << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+  }
+  EXPECT_EQ(read_bytes(dir / "out.pak"), before);
+  EXPECT_FALSE(fs::exists(dir.path() / "x"));
+}
+
+// A FIFO inside the folder to pack is reported and never opened; the command fails
+// and writes no pack.
+TEST_F(ToolTest, CreateReportsAFifoInTheTreeWithoutBlocking) {
+  ASSERT_EQ(::mkfifo((dir / "tree/Sub/pipe").c_str(), 0600), 0);
+  std::string errors;
+  EXPECT_EQ(pak("create out.pak tree", errors), 1);
+  EXPECT_NE(errors.find("tree/Sub/pipe: neither a file nor a directory"), std::string::npos) << errors;
+  EXPECT_FALSE(fs::exists(dir.path() / "out.pak"));
 }
 
 }  // namespace

@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -131,6 +139,42 @@ TEST_F(FilesTest, CreateDirectoryAcceptsAnExistingOne) {
 }
 
 #ifndef _WIN32
+// Runs open_or_read, which must not wait for a writer of the FIFO at fifo. If it is
+// still blocked after a few seconds the test fails, and a writer that opens and closes
+// the FIFO at once releases the call so that the test ends.
+template <typename Call>
+auto without_waiting_for_a_writer(const std::string& fifo, Call open_or_read) {
+  auto result = std::async(std::launch::async, open_or_read);
+  if (result.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked in open() on the FIFO " << fifo;
+    const int writer = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    if (writer >= 0) ::close(writer);
+  }
+  return result.get();
+}
+
+TEST_F(FilesTest, OnlyRegularFilesAreMappedOrReadAndAFifoNeverBlocks) {
+  const std::string fifo = path("game.pak");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directories(path("folder.pak"));
+
+  platform::MappedFile mapped;
+  EXPECT_EQ(without_waiting_for_a_writer(fifo, [&] { return mapped.open(fifo); }),
+            platform::MappedFile::Status::failed);
+  EXPECT_FALSE(mapped.is_open());
+  EXPECT_EQ(without_waiting_for_a_writer(fifo, [&] { return platform::read_file(fifo); }), std::nullopt);
+
+  // A directory is no file: missing for a mapping, as a pack that is not there.
+  EXPECT_EQ(mapped.open(path("folder.pak")), platform::MappedFile::Status::missing);
+  EXPECT_EQ(platform::read_file(path("folder.pak")), std::nullopt);
+
+  // A regular file opened the same way reads completely (blocking mode restored).
+  ASSERT_EQ(platform::write_file_replacing(path("real.pak"), view("pack bytes")), platform::WriteStatus::ok);
+  ASSERT_EQ(mapped.open(path("real.pak")), platform::MappedFile::Status::ok);
+  EXPECT_EQ(mapped.size(), 10u);
+  EXPECT_EQ(text_of(path("real.pak")), "pack bytes");
+}
+
 TEST(NativePath, ConvertsSeparatorsCodePageAndDriveLetters) {
   setenv("WINEPREFIX", "/prefix", 1);
   struct Case {
