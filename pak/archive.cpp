@@ -43,37 +43,45 @@ EntrySlot* fill_owned_slot(EntrySlot* slot, std::vector<std::uint8_t> bytes) {
 
 }  // namespace
 
+bool PakArchive::make_slots(std::uint32_t count) {
+  try {
+    slots = std::vector<EntrySlot>(count);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  slot_count = count;
+  return true;
+}
+
+int PakArchive::attach_file(platform::MappedFile::Status status) {
+  switch (status) {
+    case platform::MappedFile::Status::missing:
+      return 1;  // no pack: loose files under the base
+    case platform::MappedFile::Status::failed:
+      close();
+      return 0;
+    case platform::MappedFile::Status::ok:
+      break;
+  }
+  view = file.data();
+  view_size = file.size();
+  return attach_view() ? 1 : 0;
+}
+
 int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
   close();
   forget_write_folder();
   if (base == nullptr || std::strlen(base) > PAK_MAX_BASE_PATH_LENGTH) return 0;
   direct = direct_mode;
   base_path = std::string(base);  // base may be base_path.c_str() itself
-  try {
-    slots = std::vector<EntrySlot>(count);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  slot_count = count;
-
+  if (!make_slots(count)) return 0;
   const std::string pack_name = base_path + ".pak";
   if (auto resource = platform::find_resource(pack_name)) {
     view = resource->data();
     view_size = resource->size();
-  } else {
-    switch (file.open(pack_name)) {
-      case platform::MappedFile::Status::missing:
-        return 1;  // no pack: loose files under base_path
-      case platform::MappedFile::Status::failed:
-        close();
-        return 0;
-      case platform::MappedFile::Status::ok:
-        view = file.data();
-        view_size = file.size();
-        break;
-    }
+    return attach_view() ? 1 : 0;
   }
-  return attach_view() ? 1 : 0;
+  return attach_file(file.open(pack_name));
 }
 
 int PakArchive::open_in(platform::WriteFolder& folder, const std::string& relative_base, std::uint32_t count,
@@ -91,24 +99,8 @@ int PakArchive::open_in(platform::WriteFolder& folder, const std::string& relati
   base_path = base;
   write_folder = &folder;
   write_base = relative;
-  try {
-    slots = std::vector<EntrySlot>(count);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  slot_count = count;
-  switch (folder.map(relative + ".pak", file)) {
-    case platform::MappedFile::Status::missing:
-      return 1;  // no pack: loose files under the base
-    case platform::MappedFile::Status::failed:
-      close();
-      return 0;
-    case platform::MappedFile::Status::ok:
-      view = file.data();
-      view_size = file.size();
-      break;
-  }
-  return attach_view() ? 1 : 0;
+  if (!make_slots(count)) return 0;
+  return attach_file(folder.map(relative + ".pak", file));
 }
 
 int PakArchive::open_package(const char* base, std::uint32_t count) {
@@ -118,12 +110,7 @@ int PakArchive::open_package(const char* base, std::uint32_t count) {
   direct = 0;
   base_path = std::string(base);
   loose_files_ = false;
-  try {
-    slots = std::vector<EntrySlot>(count);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  slot_count = count;
+  if (!make_slots(count)) return 0;
   auto resource = platform::find_resource(base_path + ".pak");
   if (!resource) return 1;
   view = resource->data();
@@ -169,12 +156,7 @@ int PakArchive::open_memory(const std::uint8_t* bytes, std::size_t size, std::ui
   forget_write_folder();
   direct = 0;
   base_path.clear();
-  try {
-    slots = std::vector<EntrySlot>(count);
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  slot_count = count;
+  if (!make_slots(count)) return 0;
   view = bytes;
   view_size = size;
   return attach_view() ? 1 : 0;

@@ -164,6 +164,10 @@ class PakArchive {
   bool loose_files_ = true;  // false for a pack that comes from the package only
 
   // Read steps.
+  bool make_slots(std::uint32_t count);
+  // Takes the pack that file was just opened on: 1 when it is attached or missing
+  // (loose files), 0 when it failed or its root table does not fit.
+  int attach_file(platform::MappedFile::Status status);
   bool attach_view();
   EntrySlot* free_slot();
   EntrySlot* load_packed(const char* name);

@@ -74,9 +74,9 @@ enum class WriteStatus {
   bad_path,      // a level is empty, "." or "..", or the path is too long for the system
 };
 
-// Replaces the whole content of path: writes a temporary file in the same directory,
-// flushes it to disk and moves it over path in one step. On any failure the old file
-// stays as it was and no temporary file is left.
+// Replaces the whole content of path, through a write folder on the folder that holds
+// it (see write_folder.h): a temporary file beside it, flushed and moved over it in
+// one step. On any failure the old file stays as it was and no temporary file is left.
 WriteStatus write_file_replacing(const std::string& path, ByteView data);
 
 // A new file written sequentially with seeks back for patches, then flushed. Used for

@@ -14,6 +14,7 @@
 #include "platform/resource_table.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/display_path.h"
 #include "tools/regular_file.h"
 
 namespace {
@@ -68,24 +69,6 @@ bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>
   return true;
 }
 
-// An entry path for a message: code page 950 shown as UTF-8, other bytes as \xNN; the
-// root as a backslash.
-std::string shown_path(const std::string& path) {
-  if (path.empty()) return "\\";
-  if (auto utf8 = platform::cp950_to_utf8(path)) return *utf8;
-  std::string shown;
-  for (unsigned char c : path) {
-    if (c < 0x80) {
-      shown += char(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
-}
-
 // Runs the full pack check on every pack of the package; prints each problem as
 // "pak: FILE: PATH (offset N): TEXT". True when all packs are sound.
 bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlob>& blobs) {
@@ -94,8 +77,9 @@ bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlo
     if (!is_pack_name(lower(blob.name))) continue;
     const std::string file = (directory / blob.name).string();
     problems += pak::check_pack(blob.bytes.data(), blob.bytes.size(), [&](const pak::WalkProblem& problem) {
-                  std::cerr << "pak: " << file << ": " << shown_path(problem.path) << " (offset " << problem.offset
-                            << "): " << problem.text << "\n";
+                  std::cerr << "pak: " << file << ": "
+                            << (problem.path.empty() ? std::string("\\") : display_path(problem.path)) << " (offset "
+                            << problem.offset << "): " << problem.text << "\n";
                 }).problems;
   }
   if (problems == 0) return true;

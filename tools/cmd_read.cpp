@@ -18,6 +18,7 @@
 #include "platform/codepage.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
+#include "tools/display_path.h"
 #include "tools/entry_path_argument.h"
 
 #ifdef _WIN32
@@ -45,23 +46,6 @@ bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return false;
   }
   return true;
-}
-
-// An entry path for people: code page 950 shown as UTF-8; bytes that do not convert
-// are shown as \xNN.
-std::string display_path(std::string_view path) {
-  if (auto utf8 = platform::cp950_to_utf8(path)) return *utf8;
-  std::string shown;
-  for (unsigned char c : path) {
-    if (c < 0x80) {
-      shown += char(c);
-    } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
 }
 
 std::string json_string(std::string_view text) {

@@ -10,30 +10,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/write_faults.h"
+#include "platform/posix/descriptor_io.h"
 
 namespace platform {
 namespace {
 
 const std::uint8_t empty_file_byte = 0;
-
-bool write_all(int fd, const void* data, std::size_t size) {
-  const auto* at = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    if (!take_write_budget(size)) {
-      errno = ENOSPC;
-      return false;
-    }
-    const ssize_t written = ::write(fd, at, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    at += written;
-    size -= std::size_t(written);
-  }
-  return true;
-}
 
 std::string directory_of(const std::string& native) {
   const std::size_t slash = native.rfind('/');
@@ -48,12 +30,6 @@ void sync_directory(const std::string& directory) {
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
-}
-
-mode_t new_file_mode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -175,34 +151,9 @@ void reset_file_attributes(const std::string& path) {
   if ((info.st_mode & S_IWUSR) == 0) ::chmod(native.c_str(), info.st_mode | S_IWUSR);
 }
 
-WriteStatus write_file_replacing(const std::string& path, ByteView data) {
-  const std::string native = native_path(path);
-  const std::string directory = directory_of(native);
-  struct stat target;
-  const bool exists = ::stat(native.c_str(), &target) == 0;
-  if (exists && !S_ISREG(target.st_mode)) return WriteStatus::cannot_open;
-  const std::size_t slash = native.rfind('/');
-  std::string temp = directory + "/." + native.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return WriteStatus::cannot_open;
-  ::fchmod(fd, exists ? (target.st_mode & 07777) | S_IWUSR : new_file_mode());
-  const bool written = write_all(fd, data.data(), data.size()) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed) {
-    ::unlink(temp.c_str());
-    return WriteStatus::write_failed;
-  }
-  if (::rename(temp.c_str(), native.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return WriteStatus::cannot_open;
-  }
-  sync_directory(directory);
-  return WriteStatus::ok;
-}
-
 OutputFile::Status OutputFile::create_new(const std::string& path) {
   close();
-  const int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_file_mode());
+  const int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, posix::default_file_mode());
   if (fd < 0) return errno == EEXIST ? Status::exists : Status::failed;
   handle_ = fd;
   position_ = 0;
@@ -211,7 +162,7 @@ OutputFile::Status OutputFile::create_new(const std::string& path) {
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
-  if (handle_ < 0 || !write_all(int(handle_), data, size)) return false;
+  if (handle_ < 0 || !posix::write_all(int(handle_), data, size)) return false;
   position_ += size;
   if (position_ > end_) end_ = position_;
   return true;

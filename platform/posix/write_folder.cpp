@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "platform/codepage.h"
+#include "platform/posix/descriptor_io.h"
 #include "platform/text.h"
-#include "platform/write_faults.h"
 
 namespace platform {
 namespace {
@@ -136,47 +136,16 @@ Parent resolve_parent(int root, std::string_view relative, bool create) {
   return parent;
 }
 
-bool write_all(int fd, const void* data, std::size_t size) {
-  const auto* at = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    if (!take_write_budget(size)) {
-      errno = ENOSPC;
-      return false;
-    }
-    const ssize_t written = ::write(fd, at, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    at += written;
-    size -= std::size_t(written);
-  }
-  return true;
-}
-
 class DescriptorWriter final : public FileWriter {
  public:
   explicit DescriptorWriter(int fd) : fd_(fd) {}
-  bool write(const void* data, std::size_t size) override { return write_all(fd_, data, size); }
+  bool write(const void* data, std::size_t size) override { return posix::write_all(fd_, data, size); }
 
  private:
   int fd_;
 };
 
-class BytesProducer final : public FileProducer {
- public:
-  explicit BytesProducer(ByteView data) : data_(data) {}
-  bool produce(FileWriter& writer) override { return writer.write(data_.data(), data_.size()); }
-
- private:
-  ByteView data_;
-};
-
-mode_t default_file_mode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
+;
 
 // The mode a file that replaces the one at name gets: its permission bits without
 // set-user-id and set-group-id, or the default for a new file. link_in_way when a
@@ -185,7 +154,7 @@ WriteStatus replacement_mode(int directory, const std::string& name, mode_t& mod
   struct stat info;
   if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno != ENOENT) return status_of_errno(errno);
-    mode = default_file_mode();
+    mode = posix::default_file_mode();
     return WriteStatus::ok;
   }
   if (S_ISLNK(info.st_mode)) return WriteStatus::link_in_way;
@@ -235,11 +204,6 @@ WriteStatus WriteFolder::make_directories(std::string_view relative) {
   return open_level(parent.directory.get(), parent.name, true, last);
 }
 
-WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
-  BytesProducer producer(data);
-  return write_file(relative, producer);
-}
-
 WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
   if (!open_) return WriteStatus::cannot_open;
   Parent parent = resolve_parent(int(handle_), relative, false);
@@ -274,7 +238,7 @@ OutputFile::Status WriteFolder::create_new(std::string_view relative, OutputFile
   Parent parent = resolve_parent(int(handle_), relative, false);
   if (parent.status != WriteStatus::ok) return OutputFile::Status::failed;
   const int fd = ::openat(parent.directory.get(), parent.name.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, default_file_mode());
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, posix::default_file_mode());
   if (fd < 0) return errno == EEXIST ? OutputFile::Status::exists : OutputFile::Status::failed;
   file.handle_ = fd;
   file.position_ = 0;

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "platform/write_faults.h"
+#include "platform/win32/handle_io.h"
 
 namespace platform {
 namespace {
@@ -13,33 +13,6 @@ const std::uint8_t empty_file_byte = 0;
 
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 std::intptr_t from_handle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
-
-bool write_all(HANDLE file, const void* data, std::size_t size) {
-  const auto* at = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
-    if (!take_write_budget(chunk)) {
-      SetLastError(ERROR_DISK_FULL);
-      return false;
-    }
-    DWORD written = 0;
-    if (!WriteFile(file, at, chunk, &written, nullptr) || written != chunk) return false;
-    at += chunk;
-    size -= chunk;
-  }
-  return true;
-}
-
-std::string directory_of(const std::string& path) {
-  std::size_t last = std::string::npos;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(path[i]);
-    if (byte == '\\' || byte == '/') last = i;
-    if (IsDBCSLeadByte(byte) && i + 1 < path.size()) ++i;
-  }
-  if (last == std::string::npos) return ".";
-  return path.substr(0, last == 0 || (last == 2 && path[1] == ':') ? last + 1 : last);
-}
 
 }  // namespace
 
@@ -127,27 +100,6 @@ bool create_directory(const std::string& path) {
 
 void reset_file_attributes(const std::string& path) { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
 
-WriteStatus write_file_replacing(const std::string& path, ByteView data) {
-  char temp[MAX_PATH];
-  if (GetTempFileNameA(directory_of(path).c_str(), "pku", 0, temp) == 0) return WriteStatus::cannot_open;
-  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    DeleteFileA(temp);
-    return WriteStatus::cannot_open;
-  }
-  const bool written = write_all(file, data.data(), data.size()) && FlushFileBuffers(file);
-  const bool closed = CloseHandle(file);
-  if (!written || !closed) {
-    DeleteFileA(temp);
-    return WriteStatus::write_failed;
-  }
-  if (!MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp);
-    return WriteStatus::cannot_open;
-  }
-  return WriteStatus::ok;
-}
-
 OutputFile::Status OutputFile::create_new(const std::string& path) {
   close();
   HANDLE file =
@@ -160,7 +112,7 @@ OutputFile::Status OutputFile::create_new(const std::string& path) {
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
-  if (handle_ == -1 || !write_all(as_handle(handle_), data, size)) return false;
+  if (handle_ == -1 || !win32::write_all(as_handle(handle_), data, size)) return false;
   position_ += size;
   if (position_ > end_) end_ = position_;
   return true;

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "platform/codepage.h"
-#include "platform/write_faults.h"
+#include "platform/win32/handle_io.h"
 
 namespace platform {
 namespace {
@@ -68,39 +68,16 @@ std::string directory_part(const std::string& full) {
   return last == std::string::npos ? std::string(".") : full.substr(0, last);
 }
 
-bool write_all(HANDLE file, const void* data, std::size_t size) {
-  const auto* at = static_cast<const std::uint8_t*>(data);
-  while (size > 0) {
-    const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
-    if (!take_write_budget(chunk)) {
-      SetLastError(ERROR_DISK_FULL);
-      return false;
-    }
-    DWORD written = 0;
-    if (!WriteFile(file, at, chunk, &written, nullptr) || written != chunk) return false;
-    at += chunk;
-    size -= chunk;
-  }
-  return true;
-}
-
 class HandleWriter final : public FileWriter {
  public:
   explicit HandleWriter(HANDLE file) : file_(file) {}
-  bool write(const void* data, std::size_t size) override { return write_all(file_, data, size); }
+  bool write(const void* data, std::size_t size) override { return win32::write_all(file_, data, size); }
 
  private:
   HANDLE file_;
 };
 
-class BytesProducer final : public FileProducer {
- public:
-  explicit BytesProducer(ByteView data) : data_(data) {}
-  bool produce(FileWriter& writer) override { return writer.write(data_.data(), data_.size()); }
-
- private:
-  ByteView data_;
-};
+;
 
 }  // namespace
 
@@ -134,11 +111,6 @@ WriteStatus WriteFolder::make_directories(std::string_view relative) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
-}
-
-WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
-  BytesProducer producer(data);
-  return write_file(relative, producer);
 }
 
 WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
