@@ -165,8 +165,11 @@ WriteStatus replacement_mode(int directory, const std::string& name, mode_t& mod
 
 // Creates a temporary file named after name in directory; its name goes to temp.
 Descriptor create_temp(int directory, const std::string& name, std::string& temp) {
+  std::string prefix(1, '.');
+  prefix.append(name, 0, 64);
+  prefix += '.';
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temp = temp_file_name("." + name.substr(0, 64) + ".");
+    temp = temp_file_name(prefix);
     const int fd = ::openat(directory, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) return Descriptor(fd);
     if (errno != EEXIST) break;

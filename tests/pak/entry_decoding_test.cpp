@@ -36,7 +36,8 @@ Bytes long_run_groups(int n, std::uint8_t value) {
   Bytes groups;
   for (int i = 0; i < n; ++i) {
     if (i % 8 == 0) groups.push_back(0x00);
-    groups.insert(groups.end(), {0xFF, 0xFF, value, 0xFF, 0xFF});
+    for (std::uint8_t byte : {std::uint8_t(0xFF), std::uint8_t(0xFF), value, std::uint8_t(0xFF), std::uint8_t(0xFF)})
+      groups.push_back(byte);
   }
   return groups;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <set>
@@ -163,6 +164,26 @@ TEST_F(WriteFolderTest, FoldersAndFilesWithBig5NamesAreNativeUtf8) {
   ASSERT_EQ(folder.write_file("\xB3\x5C\\\xA5\x5C.txt", view("x")), platform::WriteStatus::ok);
   EXPECT_EQ(text_of(root_ / "game" / "\xE8\xA8\xB1" / "\xE5\x8A\x9F.txt"), "x");
   EXPECT_EQ(folder.names("\xB3\x5C"), (std::vector<std::string>{"\xA5\x5C.txt"}));
+}
+#endif
+
+#ifdef _WIN32
+// Run by links_under_wine.sh, which prepares a folder whose "dir" is a link to a folder
+// outside it: no level may pass the reparse point.
+TEST(WriteFolderLinks, NeverPassesAReparsePoint) {
+  const char* fixture = std::getenv("PAKUPDATE_LINK_FIXTURE");
+  if (fixture == nullptr) GTEST_SKIP() << "needs the folder that links_under_wine.sh prepares";
+  platform::WriteFolder folder;
+  ASSERT_EQ(folder.open(std::string(fixture) + "\\game"), platform::WriteFolder::Status::ok);
+  EXPECT_EQ(folder.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+  EXPECT_EQ(folder.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
+  EXPECT_EQ(folder.write_file("dir\\target", view("x")), platform::WriteStatus::link_in_way);
+  platform::OutputFile out;
+  EXPECT_EQ(folder.create_new("dir\\x", out), platform::OutputFile::Status::failed);
+  platform::MappedFile mapped;
+  EXPECT_EQ(folder.map("dir\\target", mapped), platform::MappedFile::Status::failed);
+  EXPECT_FALSE(folder.remove("dir\\target"));
+  EXPECT_EQ(folder.make_directories("dir"), platform::WriteStatus::link_in_way);
 }
 #endif
 
