@@ -3,6 +3,7 @@
 // terminal front end implement it; tests record the calls. Texts are system bytes
 // (code page 950); control ids are those of app/resource.h.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,4 +28,13 @@ class DialogView {
   virtual void message_box(std::string_view text, std::string_view caption) = 0;
   // Ends the modal dialog; the dialog call returns result.
   virtual void end_dialog(int result) = 0;
+
+  // How far the update run has come, by bytes, and what it is doing now (system text
+  // for IDC_STATUS). Called often during a run; a view shows what it can afford.
+  virtual void show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) {
+    (void)done, (void)total, (void)activity;
+  }
+  // True once the user asked to stop a run that has not written anything yet (Cancel
+  // while the run waits for the game to close).
+  virtual bool stop_requested() { return false; }
 };

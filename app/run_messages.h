@@ -28,3 +28,14 @@ inline constexpr const char PACKAGE_DAMAGED_TEXT[] =
 // no access, or a link in its place); its merge is skipped.
 inline constexpr const char GAME_PACK_UNREADABLE_TEXT[] =
     "\xB5L\xAAk\xB6}\xB1\xD2\xB9\x43\xC0\xB8\xB8\xEA\xAE\xC6\xC0\xC9,\xB2\xA4\xB9L\xA6\xB9\xA7\xF3\xB7s";
+
+// Texts of IDC_STATUS during a run.
+// "正在寫入 ": followed by the path of the file being written.
+inline constexpr const char WRITING_TEXT[] = "\xA5\xBF\xA6\x62\xBCg\xA4J ";
+// "正在合併 ": followed by the path of the game pack being merged.
+inline constexpr const char MERGING_TEXT[] = "\xA5\xBF\xA6\x62\xA6X\xA8\xD6 ";
+// "遊戲仍在執行,請先關閉遊戲": the run waits for the game to close before writing.
+inline constexpr const char GAME_RUNNING_TEXT[] =
+    "\xB9\x43\xC0\xB8\xA4\xB4\xA6\x62\xB0\xF5\xA6\xE6,\xBD\xD0\xA5\xFD\xC3\xF6\xB3\xAC\xB9\x43\xC0\xB8";
+// "更新完成": the run is done.
+inline constexpr const char RUN_DONE_TEXT[] = "\xA7\xF3\xB7s\xA7\xB9\xA6\xA8";

@@ -89,8 +89,7 @@ void update_dialog_command(DialogView& view, std::uintptr_t command) {
       view.show_control(IDC_NOTES, false);
       view.show_control(IDC_PROGRESS, true);
       view.show_control(IDC_STATUS, true);
-      run_update(view);
-      view.end_dialog(0);
+      view.end_dialog(run_update(view) == RUN_STOPPED ? -1 : 0);
       break;
     case IDCANCEL:
       view.end_dialog(-1);

@@ -5,6 +5,7 @@
 
 #include "app/update_run.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,7 +13,9 @@
 #include "app/program.h"
 #include "app/run_messages.h"
 #include "pak/entry_path.h"
+#include "pak/pack_walk.h"
 #include "platform/codepage.h"
+#include "platform/system.h"
 #include "platform/write_folder.h"
 
 namespace {
@@ -104,7 +107,85 @@ bool package_is_sound(DialogView& view) {
   return true;
 }
 
+// How often the run looks again whether the game has closed.
+constexpr unsigned GAME_POLL_MILLISECONDS = 250;
+
+// Bytes that writing every entry of the pack as a file produces: decoded sizes of
+// EnCode entries, stored sizes of raw ones.
+std::uint64_t decoded_bytes(const PakArchive& pack) {
+  if (pack.is_open != 1) return 0;
+  std::uint64_t total = 0;
+  pak::WalkCallbacks callbacks;
+  callbacks.on_entry = [&](const pak::WalkEntry& entry) {
+    total += pak::looks_encoded(entry.bytes) && entry.bytes.size() >= 10 ? pak::encoded_size(entry.bytes)
+                                                                         : entry.bytes.size();
+  };
+  pak::walk_pack(pack.view, pack.view_size, callbacks);
+  return total;
+}
+
+// The bytes the whole run will write: the payload's files, and for each merge the
+// rebuilt pack (about the old pack and the merged entries) or the loose files.
+std::uint64_t planned_bytes(platform::WriteFolder& folder, const PakArchive& payload) {
+  std::uint64_t total = decoded_bytes(payload);
+  for (int n = 0; const char* name = merge_pack_name(n); ++n) {
+    PakArchive target, source;
+    source.open_package(name, SLOT_COUNT);
+    if (target.open_in(folder, name, SLOT_COUNT, 0) == 1 && target.is_open == 1)
+      total += target.view_size + source.view_size;
+    else
+      total += decoded_bytes(source);
+  }
+  return total;
+}
+
+// Turns the pack code's progress into the view's: bytes of the whole run, and the
+// file or pack being written.
+class RunProgress final : public ProgressListener {
+ public:
+  RunProgress(DialogView& view, std::uint64_t total) : view_(view), total_(total) {}
+  void progress(std::uint64_t, std::uint64_t) override {}
+  void item(const std::string& path) override {
+    activity_ = prefix_ + path;
+    show();
+  }
+  void wrote(std::uint64_t bytes) override {
+    done_ += bytes;
+    show();
+  }
+  // What the items from now on are: files written, or packs merged.
+  void set_prefix(const char* prefix) { prefix_ = prefix; }
+  void finish() {
+    done_ = total_ = std::max(done_, total_);
+    activity_ = RUN_DONE_TEXT;
+    show();
+  }
+
+ private:
+  void show() { view_.show_run_progress(std::min(done_, total_), total_, activity_); }
+
+  DialogView& view_;
+  std::uint64_t total_;
+  std::uint64_t done_ = 0;
+  std::string prefix_;
+  std::string activity_;
+};
+
+// Waits while the game still runs, saying so. False when the user stopped the run.
+bool wait_for_game(DialogView& view) {
+  bool told = false;
+  while (game_still_running()) {
+    if (!told) view.show_run_progress(0, 0, GAME_RUNNING_TEXT);
+    told = true;
+    if (view.stop_requested()) return false;
+    view.pause(GAME_POLL_MILLISECONDS);
+  }
+  return !view.stop_requested();
+}
+
 }  // namespace
+
+std::function<bool()> game_still_running = [] { return platform::game_window_exists(GAME_WINDOW_CLASS); };
 
 int count_merge_packs() {
   int count = 0;
@@ -124,14 +205,19 @@ int run_update(DialogView& view) {
 
   platform::WriteFolder folder;
   std::string folder_path;
-  if (!open_install_folder(view, folder, folder_path) || !package_is_sound(view)) return 0;
+  if (!open_install_folder(view, folder, folder_path) || !package_is_sound(view)) return RUN_DONE;
+  // The game's files are not touched while it runs.
+  if (!wait_for_game(view)) return RUN_STOPPED;
 
   PakArchive payload;
   payload.reporter = &reporter;
   payload.open_package("dll", SLOT_COUNT);
+  RunProgress progress(view, planned_bytes(folder, payload));
+  progress.set_prefix(WRITING_TEXT);
   {
     PakArchive installation;
     installation.reporter = &reporter;
+    installation.progress = &progress;
     if (installation.open_in(folder, "", SLOT_COUNT, 1) == 1)
       installation.import_pack(payload);
     else
@@ -145,7 +231,11 @@ int run_update(DialogView& view) {
     join_path(pack_path, name);
     PakArchive target;
     target.reporter = &reporter;
+    target.progress = &progress;
+    // A merge into a pack rebuilds it; one without a game pack writes files.
+    progress.set_prefix(MERGING_TEXT);
     if (target.open_in(folder, name, SLOT_COUNT, 0) == 1) {
+      if (target.is_open != 1) progress.set_prefix(WRITING_TEXT);
       PakArchive source;
       source.reporter = &reporter;
       source.open_package(name.c_str(), SLOT_COUNT);
@@ -160,5 +250,6 @@ int run_update(DialogView& view) {
   }
 
   payload.close();
-  return 0;
+  progress.finish();
+  return RUN_DONE;
 }

@@ -2,15 +2,25 @@
 // The update run, started by the dialog's OK: what is opened on which path, in which
 // order, and what the user sees of it.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "app/dialog_view.h"
 
+// What run_update returns.
+constexpr int RUN_DONE = 0;     // the run went to its end (problems, if any, were shown)
+constexpr int RUN_STOPPED = 1;  // the user stopped it while it waited for the game
+
 // Applies the embedded package to install_dir: writes every entry of the payload
 // "dll" there, then merges each configured "[pack%d]" pack into the game's pack of
-// that name, moving the progress bar after each merge. Returns 0.
+// that name, moving the progress bar after each merge. Before writing anything it
+// waits while the game still runs. Shows its progress by bytes with what it is doing.
 int run_update(DialogView& view);
+
+// Whether the game client still runs: a window of its class exists. The platform's
+// answer unless a test puts its own.
+extern std::function<bool()> game_still_running;
 
 // Number of "[pack%d]" sections, from 0 on, that carry a "name".
 int count_merge_packs();

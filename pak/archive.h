@@ -76,7 +76,12 @@ class WriteProblemReporter {
 class ProgressListener {
  public:
   virtual ~ProgressListener() = default;
+  // Entries done of total.
   virtual void progress(std::uint64_t done, std::uint64_t total) = 0;
+  // The file or pack now being written (its system path).
+  virtual void item(const std::string& path) { (void)path; }
+  // bytes more written to it: a file's decoded bytes, a rebuilt pack's bytes.
+  virtual void wrote(std::uint64_t bytes) { (void)bytes; }
 };
 
 // Folds an entry name in place: A-Z lowered; a byte >= 0xA0 is a lead byte and the

@@ -19,13 +19,18 @@ namespace {
 // fails the write (the old file stays) and leaves its reason in problem.
 class DecodingProducer final : public platform::FileProducer {
  public:
-  explicit DecodingProducer(pak::ByteView stream) : stream_(stream) {}
+  DecodingProducer(pak::ByteView stream, ProgressListener* progress) : stream_(stream), progress_(progress) {}
   bool produce(platform::FileWriter& writer) override {
     struct Forward final : DecodedSink {
-      explicit Forward(platform::FileWriter& to) : to_(to) {}
-      bool write(const std::uint8_t* data, std::size_t size) override { return to_.write(data, size); }
+      Forward(platform::FileWriter& to, ProgressListener* progress) : to_(to), progress_(progress) {}
+      bool write(const std::uint8_t* data, std::size_t size) override {
+        if (!to_.write(data, size)) return false;
+        if (progress_ != nullptr) progress_->wrote(size);
+        return true;
+      }
       platform::FileWriter& to_;
-    } forward(writer);
+      ProgressListener* progress_;
+    } forward(writer, progress_);
     const pak::StreamedEntry result = pak::decode_entry_to(stream_, forward);
     if (!result.ok && !result.sink_refused) problem = pak::DECODE_FAILED_TEXT + result.problem;
     return result.ok;
@@ -34,6 +39,7 @@ class DecodingProducer final : public platform::FileProducer {
 
  private:
   pak::ByteView stream_;
+  ProgressListener* progress_;
 };
 
 }  // namespace
@@ -74,18 +80,20 @@ int PakArchive::write_entry_file(const char* name) {
     report_problem("cannot open the folder to write into");
   } else {
     const std::string relative = platform::join_relative(write_base, name);
+    if (progress != nullptr) progress->item(path);
     platform::WriteStatus status;
     if (entry != nullptr && entry->encoded == 1) {
-      DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()));
+      DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()), progress);
       status = folder->write_file(relative, producer);
       if (!producer.problem.empty()) {
         report_problem(producer.problem);
         status = platform::WriteStatus::ok;
       }
-    } else if (entry != nullptr) {
-      status = folder->write_file(relative, platform::ByteView(entry->data.data(), entry->data.size()));
     } else {
-      status = folder->write_file(relative, platform::ByteView(slot->data, std::size_t(slot->size)));
+      const platform::ByteView bytes = entry != nullptr ? platform::ByteView(entry->data.data(), entry->data.size())
+                                                        : platform::ByteView(slot->data, std::size_t(slot->size));
+      status = folder->write_file(relative, bytes);
+      if (progress != nullptr) progress->wrote(bytes.size());
     }
     if (const char* text = pak::write_problem_text(status)) report_problem(text);
   }

@@ -36,7 +36,8 @@ struct PakArchive::RebuildState {
   std::uint64_t budget = 0;
   std::uint64_t files_done = 0;
   std::uint64_t files_total = 0;
-  std::string error;  // the first problem; the rebuild stops at it
+  std::uint64_t bytes_reported = 0;  // pack bytes told to the progress listener
+  std::string error;                 // the first problem; the rebuild stops at it
   std::string error_path;
 
   void fail(std::string text, std::string path) {
@@ -297,7 +298,12 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
       encode_stream(file, link.entry->data.data(), std::int32_t(link.entry->data.size()));
     }
     ++state.files_done;
-    if (progress != nullptr) progress->progress(state.files_done, state.files_total);
+    if (progress != nullptr) {
+      const std::uint64_t now = file.position();
+      progress->wrote(now - state.bytes_reported);
+      state.bytes_reported = now;
+      progress->progress(state.files_done, state.files_total);
+    }
   }
   set_offset(n);
   const std::uint64_t end = build_dirs[dir_index].records[n].offset;
@@ -391,7 +397,9 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
   const std::string temp_path = base_path.substr(0, base_path.size() - write_base.size()) + temp_relative;
 
   pak::FileSink sink(out);
+  if (progress != nullptr) progress->item(old_pack);
   write_directory(sink, "", 0);
+  if (progress != nullptr) progress->wrote(sink.position() - state.bytes_reported);
   bool written = sink.flush() && !state.failed();
   written = written && out.sync();
   written = out.close() && written;

@@ -16,6 +16,10 @@ std::string windows_directory();
 // the request and returns at once; a missing client (or no display) is no failure.
 void request_game_close(const char* window_class);
 
+// True while a top-level window of this class exists. On POSIX: with an X display and
+// wmctrl on the PATH, a window whose X class is window_class; otherwise false.
+bool game_window_exists(const char* window_class);
+
 void sleep_milliseconds(unsigned milliseconds);
 
 }  // namespace platform

@@ -8,7 +8,9 @@
 
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 namespace platform {
@@ -60,5 +62,24 @@ void request_game_close(const char* window_class) {
 }
 
 void sleep_milliseconds(unsigned milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+bool game_window_exists(const char* window_class) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == 0) return false;
+  // "wmctrl -lx" lists one window a line, its X class as the third field
+  // ("instance.class").
+  FILE* listing = ::popen("wmctrl -lx 2>/dev/null", "r");
+  if (listing == nullptr) return false;
+  const std::string wanted = std::string(".") + window_class;
+  bool found = false;
+  char line[1024];
+  while (std::fgets(line, sizeof line, listing) != nullptr) {
+    char id[64], desktop[16], wm_class[512];
+    if (std::sscanf(line, "%63s %15s %511s", id, desktop, wm_class) == 3 && std::string(wm_class).ends_with(wanted))
+      found = true;
+  }
+  ::pclose(listing);
+  return found;
+}
 
 }  // namespace platform

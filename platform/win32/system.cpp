@@ -23,6 +23,8 @@ void request_game_close(const char* window_class) {
   if (window) PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
+bool game_window_exists(const char* window_class) { return FindWindowA(window_class, nullptr) != nullptr; }
+
 void sleep_milliseconds(unsigned milliseconds) { Sleep(milliseconds); }
 
 }  // namespace platform

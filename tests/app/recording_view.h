@@ -44,16 +44,28 @@ class RecordingView : public DialogView {
     ended = result;
     events.push_back("end " + std::to_string(result));
   }
+  // Kept apart from events: a run reports progress many times.
+  void show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) override {
+    progress.push_back({done, total, std::string(activity)});
+  }
+  bool stop_requested() override { return stop; }
 
   struct Message {
     std::string text;
     std::string caption;
+  };
+  struct Progress {
+    std::uint64_t done;
+    std::uint64_t total;
+    std::string activity;
   };
 
   std::map<int, bool> visible;
   std::map<int, std::string> texts;
   std::vector<std::string> events;
   std::vector<Message> messages;
+  std::vector<Progress> progress;
+  bool stop = false;                         // what stop_requested answers
   std::optional<std::string> browse_result;  // what the next browse picks; nothing: cancelled
   std::optional<int> ended;
 };

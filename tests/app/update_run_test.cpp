@@ -31,11 +31,13 @@ class UpdateRunTest : public ::testing::Test {
   void SetUp() override {
     previous_dir = std::filesystem::current_path();
     std::filesystem::current_path(scratch.path());
+    game_still_running = [] { return false; };
     update_ini.clear();
     install_dir = (scratch.path() / "game").string() + "\\";
     std::filesystem::create_directories(scratch.path() / "game");
   }
   void TearDown() override {
+    game_still_running = [] { return false; };
     std::filesystem::current_path(previous_dir);
     update_ini.clear();
     install_dir.clear();
@@ -384,6 +386,69 @@ TEST_F(UpdateRunTest, ReplacedFilesKeepTheirPermissionsWithoutSetIds) {
   EXPECT_EQ(mode_of(game / "fresh"), 0666u & ~mask);
 }
 #endif
+
+TEST_F(UpdateRunTest, ProgressCountsBytesToTheEndAndSaysWhatIsWritten) {
+  const std::string big(200000, 'b');
+  package.add("dll.pak", make_pack({{"a.txt", "payload a"}, {"sub\\big.bin", big}}));
+  package.add("data.pak", make_pack({{"new.txt", "new"}}));
+  write_bytes(scratch.path() / "game" / "data.pak", make_pack({{"old.txt", std::string(5000, 'o')}}));
+  configure("[pack0]\r\nname=data\r\n");
+  run_update(view);
+  EXPECT_TRUE(view.messages.empty());
+  ASSERT_FALSE(view.progress.empty());
+  std::uint64_t last = 0;
+  std::set<std::string> activities;
+  for (const auto& step : view.progress) {
+    EXPECT_GE(step.done, last);
+    EXPECT_LE(step.done, step.total);
+    last = step.done;
+    activities.insert(step.activity);
+  }
+  EXPECT_EQ(view.progress.back().done, view.progress.back().total);
+  EXPECT_GE(view.progress.back().total, big.size() + 5000);
+  EXPECT_EQ(view.progress.back().activity, RUN_DONE_TEXT);
+  const std::string game = (scratch.path() / "game").string();
+  EXPECT_EQ(activities.count(std::string(WRITING_TEXT) + game + "\\\\sub\\big.bin"), 1u);
+  EXPECT_EQ(activities.count(std::string(MERGING_TEXT) + game + "\\data.pak"), 1u);
+}
+
+// A stand-in for the game's window that goes away after some looks.
+struct GameWindow {
+  int looks_left;
+  std::filesystem::path game;
+  bool wrote_while_running = false;
+  bool operator()() {
+    if (looks_left == 0) return false;
+    --looks_left;
+    if (!tree_of(game).empty()) wrote_while_running = true;
+    return true;
+  }
+};
+
+TEST_F(UpdateRunTest, WaitsForTheGameToCloseBeforeWritingAnything) {
+  package.add("dll.pak", make_pack({{"a.txt", "payload a"}}));
+  GameWindow window{3, scratch.path() / "game"};
+  game_still_running = std::ref(window);
+  EXPECT_EQ(run_update(view), RUN_DONE);
+  game_still_running = [] { return false; };
+  EXPECT_FALSE(window.wrote_while_running);
+  EXPECT_EQ(window.looks_left, 0);
+  EXPECT_EQ(view.events, (std::vector<std::string>{"range 0..0", "pause 250", "pause 250", "pause 250"}));
+  ASSERT_FALSE(view.progress.empty());
+  EXPECT_EQ(view.progress.front().activity, GAME_RUNNING_TEXT);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(read_bytes(scratch.path() / "game" / "a.txt"), "payload a");
+}
+
+TEST_F(UpdateRunTest, CancelWhileWaitingForTheGameWritesNothing) {
+  package.add("dll.pak", make_pack({{"a.txt", "payload a"}}));
+  game_still_running = [] { return true; };
+  view.stop = true;
+  update_dialog_command(view, IDOK);
+  game_still_running = [] { return false; };
+  EXPECT_EQ(view.ended, -1);
+  EXPECT_TRUE(tree_of(scratch.path() / "game").empty());
+}
 
 TEST(PackHelper, LaysOutThePackAsThePackWriterDoes) {
   const std::string pack = make_pack({{"alpha.bin", std::string(10, 'a')}, {"sub\\beta.bin", std::string(5, 'b')}});
