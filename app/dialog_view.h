@@ -34,6 +34,8 @@ class DialogView {
   virtual void show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) {
     (void)done, (void)total, (void)activity;
   }
+  // Makes a control take input or not (a disabled control stays visible).
+  virtual void enable_control(int id, bool enabled) { (void)id, (void)enabled; }
   // True once the user asked to stop a run that has not written anything yet (Cancel
   // while the run waits for the game to close).
   virtual bool stop_requested() { return false; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 
 #include "app/resource.h"
 #include "platform/system.h"
@@ -56,6 +57,43 @@ void TerminalView::set_progress_range(int count) {
 void TerminalView::set_progress_position(int position) {
   progress_position_ = position;
   if (visible(IDC_PROGRESS)) draw_progress();
+}
+
+namespace {
+
+// Bytes as megabytes with one decimal.
+std::string megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", double(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace
+
+void TerminalView::show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) {
+  const int percent = total == 0 ? 0 : int(done * 100 / total);
+  std::string line = "Progress " + std::to_string(percent) + "% (" + megabytes(done) + " of " + megabytes(total) +
+                     " MB) " + shown(activity);
+  const auto now = std::chrono::steady_clock::now();
+  if (output_is_terminal_) {
+    if (done != total && now - last_drawn_ < std::chrono::milliseconds(100)) return;
+    last_drawn_ = now;
+    // One screen line: long paths are cut at the front, where they say least.
+    constexpr std::size_t WIDTH = 79;
+    if (line.size() > WIDTH) line = "..." + line.substr(line.size() - (WIDTH - 3));
+    out_ << '\r' << line << std::string(WIDTH - std::min(WIDTH, line.size()), ' ');
+    progress_line_open_ = true;
+    out_.flush();
+    return;
+  }
+  // Plain lines: each tenth once, and a state that is no file (waiting, done) once.
+  const bool state = done == total;
+  const int tenth = percent / 10;
+  if (state ? line == last_state_ : tenth == last_tenth_) return;
+  if (state) last_state_ = line;
+  last_tenth_ = tenth;
+  out_ << line << '\n';
+  out_.flush();
 }
 
 void TerminalView::pause(unsigned milliseconds) {

@@ -6,6 +6,7 @@
 // cancels the browser). End of input cancels. Texts are converted between the
 // system's code page 950 and the terminal's UTF-8.
 
+#include <chrono>
 #include <istream>
 #include <map>
 #include <optional>
@@ -34,6 +35,9 @@ class TerminalView : public DialogView {
   bool browse_install_dir(std::string& folder) override;
   void message_box(std::string_view text, std::string_view caption) override;
   void end_dialog(int result) override;
+  // On a terminal one line redrawn in place, at most every 100 ms; otherwise a plain
+  // line at each tenth of the run and for each new state (waiting, done).
+  void show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) override;
 
  private:
   bool visible(int id) const;
@@ -55,5 +59,8 @@ class TerminalView : public DialogView {
   bool progress_line_open_ = false;
   bool ended_ = false;
   int result_ = 0;
-  int messages_shown_ = 0;  // message boxes of the run: a run that showed any did not simply finish
+  int messages_shown_ = 0;
+  std::chrono::steady_clock::time_point last_drawn_{};
+  int last_tenth_ = -1;
+  std::string last_state_;  // message boxes of the run: a run that showed any did not simply finish
 };

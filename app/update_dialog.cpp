@@ -83,13 +83,21 @@ void open_update_dialog(DialogView& view, const DialogHost& host) {
   install_dir = path_text + "\\";
 }
 
+void begin_update(DialogView& view) {
+  view.show_control(IDC_NOTES, false);
+  view.show_control(IDC_PROGRESS, true);
+  view.show_control(IDC_STATUS, true);
+  view.enable_control(IDOK, false);
+  view.enable_control(IDC_BROWSE, false);
+}
+
+void finish_update(DialogView& view, int run_result) { view.end_dialog(run_result == RUN_STOPPED ? -1 : 0); }
+
 void update_dialog_command(DialogView& view, std::uintptr_t command) {
   switch (command) {
     case IDOK:
-      view.show_control(IDC_NOTES, false);
-      view.show_control(IDC_PROGRESS, true);
-      view.show_control(IDC_STATUS, true);
-      view.end_dialog(run_update(view) == RUN_STOPPED ? -1 : 0);
+      begin_update(view);
+      finish_update(view, run_update(view));
       break;
     case IDCANCEL:
       view.end_dialog(-1);

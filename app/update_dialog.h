@@ -39,6 +39,13 @@ void open_update_dialog(DialogView& view, const DialogHost& host);
 // IDCANCEL ends it with -1, IDC_BROWSE lets the user pick install_dir.
 void update_dialog_command(DialogView& view, std::uintptr_t command);
 
+// The OK command in its steps, for a front end that runs the update elsewhere: the
+// controls of a run (notes hidden, progress and status shown, OK and the folder
+// browser disabled), then run_update, then the dialog's end (0, or -1 when the user
+// stopped the run before it wrote anything).
+void begin_update(DialogView& view);
+void finish_update(DialogView& view, int run_result);
+
 // Centred origin of a window of the given size on a screen of the given size.
 struct Origin {
   int x;

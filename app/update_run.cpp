@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "app/resource.h"
 #include "app/run_messages.h"
 #include "pak/entry_path.h"
 #include "pak/pack_walk.h"
@@ -206,8 +207,10 @@ int run_update(DialogView& view) {
   platform::WriteFolder folder;
   std::string folder_path;
   if (!open_install_folder(view, folder, folder_path) || !package_is_sound(view)) return RUN_DONE;
-  // The game's files are not touched while it runs.
+  // The game's files are not touched while it runs; once writing starts, the run
+  // cannot be stopped.
   if (!wait_for_game(view)) return RUN_STOPPED;
+  view.enable_control(IDCANCEL, false);
 
   PakArchive payload;
   payload.reporter = &reporter;

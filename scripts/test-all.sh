@@ -42,6 +42,9 @@ stage "sanitizer build" build asan
 stage "sanitizer tests" env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --preset asan -j "$jobs"
 
+stage "thread sanitizer build" build tsan
+stage "thread sanitizer tests" env TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan
+
 stage "windows build" build windows -DPAKUPDATE_HOST_PAK="$root/build/debug/tools/pak"
 wine_tests() {
   local prefix_root

@@ -103,4 +103,22 @@ TEST_F(TerminalViewTest, ARunWithProblemsIsNeverReportedAsFinished) {
   }
 }
 
+TEST_F(TerminalViewTest, ProgressIsPlainLinesByTenthsWhenNotATerminal) {
+  PackageStandIn package;
+  std::map<std::string, std::string> files;
+  for (int i = 0; i < 200; ++i) files["f" + std::to_string(i) + ".txt"] = std::string(1000, 'x');
+  package.add("dll.pak", make_pack(files));
+  std::filesystem::create_directories(scratch.path() / "game");
+  EXPECT_EQ(run("[inst]\r\ndir=" + (scratch.path() / "game").string() + "\r\n", "ok\n"), 0);
+  const std::string text = out.str();
+  int lines = 0;
+  for (std::size_t at = text.find("Progress "); at != std::string::npos; at = text.find("Progress ", at + 1)) ++lines;
+  EXPECT_GE(lines, 3);
+  EXPECT_LE(lines, 13) << text;  // a line per tenth and the merge count, not one per file
+  EXPECT_NE(text.find("Progress 100% (0.2 of 0.2 MB) \xE6\x9B\xB4\xE6\x96\xB0\xE5\xAE\x8C\xE6\x88\x90\n"),
+            std::string::npos)
+      << text;
+  EXPECT_TRUE(text.ends_with("Update finished.\n"));
+}
+
 }  // namespace
