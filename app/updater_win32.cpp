@@ -6,11 +6,14 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <string>
 
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/run_worker.h"
 #include "app/update_dialog.h"
+#include "app/update_run.h"
 
 void free_id_list(LPITEMIDLIST id_list);
 bool browse_install_dir(HWND owner, std::string& folder);
@@ -18,10 +21,21 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
 
 namespace {
 
+// Messages from the run's worker thread to the dialog's thread.
+constexpr UINT WM_APP_CALL = WM_APP + 1;      // lParam: a const std::function<void()>* to run here
+constexpr UINT WM_APP_RUN_DONE = WM_APP + 2;  // wParam: what run_update returned
+
+// Steps of the progress bar while it counts bytes.
+constexpr int PROGRESS_STEPS = 1000;
+
 // The dialog's controls behind the logic's view.
 class Win32DialogView : public DialogView {
  public:
-  explicit Win32DialogView(HWND window) : window_(window) {}
+  explicit Win32DialogView(HWND window = nullptr) : window_(window) {}
+  void attach(HWND window) {
+    window_ = window;
+    counting_bytes_ = false;
+  }
 
   void center_on_screen() override {
     RECT rect;
@@ -42,20 +56,56 @@ class Win32DialogView : public DialogView {
                         static_cast<LPARAM>((static_cast<unsigned>(count) & 0xFFFFu) << 16));
   }
   void set_progress_position(int position) override {
+    // Once the bar counts bytes, a merge's count would only pull it back.
+    if (counting_bytes_) return;
     SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
   }
+  void show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) override {
+    if (!counting_bytes_) SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE32, 0, PROGRESS_STEPS);
+    counting_bytes_ = true;
+    const std::uint64_t position = total == 0 ? 0 : done * PROGRESS_STEPS / total;
+    SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    set_text(IDC_STATUS, activity);
+  }
+  void enable_control(int id, bool enabled) override { EnableWindow(GetDlgItem(window_, id), enabled ? TRUE : FALSE); }
   void pause(unsigned milliseconds) override { Sleep(milliseconds); }
   bool browse_install_dir(std::string& folder) override { return ::browse_install_dir(window_, folder); }
   void message_box(std::string_view text, std::string_view caption) override {
     const std::string terminated_text(text);
     const std::string terminated_caption(caption);
-    MessageBoxA(nullptr, terminated_text.c_str(), terminated_caption.c_str(), MB_OK);
+    // Owned by the dialog, so it stays in front of it while the run waits for it.
+    MessageBoxA(window_, terminated_text.c_str(), terminated_caption.c_str(), MB_OK);
   }
   void end_dialog(int result) override { EndDialog(window_, result); }
 
  private:
   HWND window_;
+  bool counting_bytes_ = false;
 };
+
+// The one dialog's view and the run working for it.
+Win32DialogView& dialog_view() {
+  static Win32DialogView view;
+  return view;
+}
+RunWorker& run_worker() {
+  static RunWorker worker;
+  return worker;
+}
+bool run_active = false;
+
+// OK: the run starts on its worker thread and the dialog keeps answering. Its view
+// calls come back here through WM_APP_CALL; its end through WM_APP_RUN_DONE.
+void start_run(HWND window) {
+  begin_update(dialog_view());
+  run_active = true;
+  run_worker().start(
+      dialog_view(),
+      [window](const std::function<void()>& call) {
+        SendMessageA(window, WM_APP_CALL, 0, reinterpret_cast<LPARAM>(&call));
+      },
+      [window](int result) { PostMessageA(window, WM_APP_RUN_DONE, static_cast<WPARAM>(result), 0); });
+}
 
 }  // namespace
 
@@ -91,15 +141,34 @@ bool browse_install_dir(HWND owner, std::string& folder) {
 
 // Handles the opening and the commands; returns 0 for every message, so the system
 // sets no default focus.
-INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
-  Win32DialogView view(window);
+INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  Win32DialogView& view = dialog_view();
   switch (message) {
     case WM_INITDIALOG:
+      view.attach(window);
       open_update_dialog(view, DialogHost::system());
       break;
     case WM_COMMAND:
+      if (run_active) {
+        // While the run works nothing ends the dialog; Cancel (the close box too) only
+        // stops a run that still waits for the game, while the button is enabled.
+        if (wparam == IDCANCEL && IsWindowEnabled(GetDlgItem(window, IDCANCEL))) run_worker().request_stop();
+        break;
+      }
+      if (wparam == IDOK) {
+        start_run(window);
+        break;
+      }
       update_dialog_command(view, static_cast<std::uintptr_t>(wparam));
       break;
+    case WM_APP_CALL:
+      (*reinterpret_cast<const std::function<void()>*>(lparam))();
+      return TRUE;
+    case WM_APP_RUN_DONE:
+      run_worker().join();
+      run_active = false;
+      finish_update(view, static_cast<int>(wparam));
+      return TRUE;
     default:
       break;
   }
