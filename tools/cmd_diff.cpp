@@ -393,8 +393,12 @@ Outcome make_package(const Options& options, const fs::path& out) {
   return outcome;
 }
 
+// The first paths of a list, one a line; --json gives them all.
 void print_list(const char* label, const std::vector<std::string>& paths) {
-  for (const std::string& path : paths) std::cerr << "  " << label << " " << display_path(path) << "\n";
+  constexpr std::size_t SHOWN = 20;
+  for (std::size_t i = 0; i < paths.size() && i < SHOWN; ++i)
+    std::cerr << "  " << label << " " << display_path(paths[i]) << "\n";
+  if (paths.size() > SHOWN) std::cerr << "  " << label << " ... and " << paths.size() - SHOWN << " more\n";
 }
 
 void print_summary(const Outcome& outcome) {
