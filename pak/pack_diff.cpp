@@ -16,12 +16,12 @@ namespace {
 // decoded again from the stream's start: bounded memory for the rare huge entry.
 constexpr std::uint64_t COMPARE_WINDOW = 16 * 1024 * 1024;
 
-// Keeps the decoded bytes [begin, end) of a stream; refuses more once it has them, so
-// decoding stops early.
+// Keeps the decoded bytes [begin, end) of a stream; unless the window is the last,
+// refuses more once it has them, so decoding stops early.
 class WindowSink final : public DecodedSink {
  public:
-  WindowSink(std::uint64_t begin, std::uint64_t end, std::vector<std::uint8_t>& out)
-      : begin_(begin), end_(end), out_(out) {
+  WindowSink(std::uint64_t begin, std::uint64_t end, bool last, std::vector<std::uint8_t>& out)
+      : begin_(begin), end_(end), last_(last), out_(out) {
     out_.clear();
   }
   bool write(const std::uint8_t* data, std::size_t size) override {
@@ -29,12 +29,13 @@ class WindowSink final : public DecodedSink {
     const std::uint64_t to = std::min(end_, position_ + size);
     if (from < to) out_.insert(out_.end(), data + (from - position_), data + (to - position_));
     position_ += size;
-    return position_ < end_;
+    return last_ || position_ < end_;
   }
   bool complete() const { return position_ >= end_; }
 
  private:
   std::uint64_t begin_, end_, position_ = 0;
+  bool last_;
   std::vector<std::uint8_t>& out_;
 };
 
@@ -63,7 +64,7 @@ std::uint64_t decoded_length(ByteView entry) { return looks_encoded(entry) ? enc
 // One window of a stream's decoded bytes; false when the stream breaks before the
 // window ends or, for the last window, anywhere.
 bool decode_window(ByteView entry, std::uint64_t begin, std::uint64_t end, bool last, std::vector<std::uint8_t>& out) {
-  WindowSink sink(begin, end, out);
+  WindowSink sink(begin, end, last, out);
   const StreamedEntry decoded = decode_entry_to(entry, sink);
   if (last) return decoded.ok;
   return sink.complete() && (decoded.ok || decoded.sink_refused);
