@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "app/removals.h"
 #include "app/resource.h"
 #include "app/run_messages.h"
 #include "pak/entry_path.h"
@@ -202,11 +203,23 @@ void join_path(std::string& buffer, std::string_view name) {
 int run_update(DialogView& view) {
   MessageBoxReporter reporter(view);
   const int count = count_merge_packs();
-  view.set_progress_range(count);
+  // Removal records (an extension of the package): packs rebuilt for removals alone
+  // count as merges for the progress bar.
+  pak::RemovalPlan removals;
+  std::string removal_problem;
+  const bool removals_sound = pak::read_removals(update_ini, removals, removal_problem);
+  std::vector<std::string> merge_names;
+  for (int n = 0; n < count; ++n) merge_names.emplace_back(merge_pack_name(n));
+  const auto removal_packs = removal_only_packs(removals, merge_names);
+  view.set_progress_range(count + int(removal_packs.size()));
 
   platform::WriteFolder folder;
   std::string folder_path;
   if (!open_install_folder(view, folder, folder_path) || !package_is_sound(view)) return RUN_DONE;
+  if (!removals_sound) {
+    view.message_box(PACKAGE_DAMAGED_TEXT, removal_problem);
+    return RUN_DONE;
+  }
   // The game's files are not touched while it runs; once writing starts, the run
   // cannot be stopped.
   if (!wait_for_game(view)) return RUN_STOPPED;
@@ -242,6 +255,7 @@ int run_update(DialogView& view) {
       PakArchive source;
       source.reporter = &reporter;
       source.open_package(name.c_str(), SLOT_COUNT);
+      stage_pack_removals(target, removals, name);
       target.import_pack(source);
       source.close();
     } else {
@@ -251,6 +265,21 @@ int run_update(DialogView& view) {
     view.pause(100);
     target.close();
   }
+
+  int position = count;
+  progress.set_prefix(MERGING_TEXT);
+  for (const pak::PackRemovals* pack : removal_packs) {
+    PakArchive target;
+    target.reporter = &reporter;
+    target.progress = &progress;
+    if (target.open_in(folder, pack->name, SLOT_COUNT, 0) != 1)
+      view.message_box(GAME_PACK_UNREADABLE_TEXT, folder_path + "\\" + pack->name + ".pak");
+    else if (stage_pack_removals(target, removals, pack->name) > 0)
+      target.rebuild((target.base_path + "temp").c_str(), 1);
+    view.set_progress_position(++position);
+    target.close();
+  }
+  delete_loose_files(folder, folder_path, removals, view);
 
   payload.close();
   progress.finish();

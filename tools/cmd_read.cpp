@@ -48,23 +48,6 @@ bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-std::string json_string(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
 std::string problem_line(const pak::WalkProblem& problem) {
   const std::string where = problem.path.empty() ? "\\" : display_path(problem.path);
   return where + " (offset " + std::to_string(problem.offset) + "): " + problem.text;

@@ -21,3 +21,22 @@ inline std::string display_path(std::string_view path) {
   }
   return shown;
 }
+
+// text as a JSON string literal (quotes included); bytes 0x80 and above pass as they
+// are, so text should be UTF-8.
+inline std::string json_string(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}

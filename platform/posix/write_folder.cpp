@@ -274,6 +274,41 @@ bool WriteFolder::remove(std::string_view relative) {
   return ::unlinkat(parent.directory.get(), parent.name.c_str(), 0) == 0;
 }
 
+namespace {
+
+WriteFolder::RemoveStatus remove_status_of(const Parent& parent) {
+  if (parent.status == WriteStatus::bad_path) return WriteFolder::RemoveStatus::bad_path;
+  if (parent.status == WriteStatus::link_in_way) return WriteFolder::RemoveStatus::link_in_way;
+  return parent.missing || errno == ENOTDIR ? WriteFolder::RemoveStatus::missing : WriteFolder::RemoveStatus::failed;
+}
+
+}  // namespace
+
+WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
+  if (!open_) return RemoveStatus::failed;
+  Parent parent = resolve_parent(int(handle_), relative, false);
+  if (parent.status != WriteStatus::ok) return remove_status_of(parent);
+  struct stat info;
+  if (::fstatat(parent.directory.get(), parent.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? RemoveStatus::missing : RemoveStatus::failed;
+  if (S_ISDIR(info.st_mode)) return RemoveStatus::failed;
+  if (::unlinkat(parent.directory.get(), parent.name.c_str(), 0) == 0) return RemoveStatus::removed;
+  return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;
+}
+
+WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view relative) {
+  if (!open_) return RemoveStatus::failed;
+  Parent parent = resolve_parent(int(handle_), relative, false);
+  if (parent.status != WriteStatus::ok) return remove_status_of(parent);
+  struct stat info;
+  if (::fstatat(parent.directory.get(), parent.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? RemoveStatus::missing : RemoveStatus::failed;
+  if (!S_ISDIR(info.st_mode)) return RemoveStatus::failed;
+  if (::unlinkat(parent.directory.get(), parent.name.c_str(), AT_REMOVEDIR) == 0) return RemoveStatus::removed;
+  if (errno == ENOTEMPTY || errno == EEXIST) return RemoveStatus::not_empty;
+  return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;
+}
+
 MappedFile::Status WriteFolder::map(std::string_view relative, MappedFile& file) {
   file.close();
   if (!open_) return MappedFile::Status::failed;

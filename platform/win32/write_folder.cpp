@@ -181,6 +181,60 @@ bool WriteFolder::remove(std::string_view relative) {
   return DeleteFileA(full.c_str()) != FALSE;
 }
 
+namespace {
+
+// Resolves relative for a removal; ok with full set, or the status to return.
+bool resolve_for_removal(const std::string& folder, std::string_view relative, std::string& full,
+                         WriteFolder::RemoveStatus& status) {
+  bool missing = false;
+  const WriteStatus resolved = resolve(folder, relative, false, full, &missing);
+  if (resolved == WriteStatus::ok) return true;
+  status = resolved == WriteStatus::bad_path      ? WriteFolder::RemoveStatus::bad_path
+           : resolved == WriteStatus::link_in_way ? WriteFolder::RemoveStatus::link_in_way
+           : missing                              ? WriteFolder::RemoveStatus::missing
+                                                  : WriteFolder::RemoveStatus::failed;
+  // A file where a folder level should be: what is to be removed cannot be there.
+  if (resolved == WriteStatus::cannot_open && !missing) status = WriteFolder::RemoveStatus::missing;
+  return false;
+}
+
+}  // namespace
+
+WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
+  if (!open_) return RemoveStatus::failed;
+  std::string full;
+  RemoveStatus status = RemoveStatus::failed;
+  if (!resolve_for_removal(path_, relative, full, status)) return status;
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
+                                                                          : RemoveStatus::failed;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveStatus::failed;
+  // A symbolic link to a file is deleted itself by DeleteFileA.
+  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileA(full.c_str())) return RemoveStatus::removed;
+  return GetLastError() == ERROR_FILE_NOT_FOUND ? RemoveStatus::missing : RemoveStatus::failed;
+}
+
+WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view relative) {
+  if (!open_) return RemoveStatus::failed;
+  std::string full;
+  RemoveStatus status = RemoveStatus::failed;
+  if (!resolve_for_removal(path_, relative, full, status)) return status;
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
+                                                                          : RemoveStatus::failed;
+  }
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return RemoveStatus::failed;
+  if (RemoveDirectoryA(full.c_str())) return RemoveStatus::removed;
+  return GetLastError() == ERROR_DIR_NOT_EMPTY ? RemoveStatus::not_empty : RemoveStatus::failed;
+}
+
 MappedFile::Status WriteFolder::map(std::string_view relative, MappedFile& file) {
   file.close();
   if (!open_) return MappedFile::Status::failed;

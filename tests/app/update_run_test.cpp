@@ -463,3 +463,77 @@ TEST(PackHelper, LaysOutThePackAsThePackWriterDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+class RemovalRunTest : public UpdateRunTest {};
+
+TEST_F(RemovalRunTest, EntriesLeaveInTheMergeRebuildAndLooseFilesAfterThePayload) {
+  const auto game = scratch.path() / "game";
+  package.add("dll.pak", make_pack({{"new.txt", "new"}}));
+  package.add("data.pak", make_pack({{"a.txt", "new a"}}));
+  write_bytes(game / "data.pak", make_pack({{"a.txt", "old a"}, {"gone.txt", "g"}, {"old\\x.txt", "x"}}));
+  write_bytes(game / "sound.pak", make_pack({{"s1", "1"}, {"s2", "2"}}));
+  write_bytes(game / "gone.txt", "g");
+  write_bytes(game / "olddir" / "f.txt", "f");
+  write_bytes(game / "kept" / "mine.txt", "the user's");
+  configure(
+      "[inst]\r\n[pack0]\r\nname=data\r\n"
+      "[remove]\r\nfile=gone.txt\r\nfile=olddir\\f.txt\r\nfile=missing.txt\r\ndir=olddir\r\ndir=kept\r\n"
+      "[remove_pack0]\r\nname=data\r\nentry=gone.txt\r\nentry=old\\\r\nentry=not_there.txt\r\n"
+      "[remove_pack1]\r\nname=sound\r\nentry=s1\r\n");
+
+  run_update(view);
+
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(read_bytes(game / "new.txt"), "new");
+  EXPECT_EQ(entry_of(game / "data.pak", "a.txt"), "new a");
+  EXPECT_EQ(entry_of(game / "data.pak", "gone.txt"), "<missing>");
+  EXPECT_EQ(entry_of(game / "data.pak", "old\\x.txt"), "<missing>");
+  EXPECT_EQ(entry_of(game / "data.pak", "old\\"), "<missing>");
+  // A pack with removals only is rebuilt too, and counts on the progress bar.
+  EXPECT_EQ(entry_of(game / "sound.pak", "s1"), "<missing>");
+  EXPECT_EQ(entry_of(game / "sound.pak", "s2"), "2");
+  ASSERT_FALSE(view.events.empty());
+  EXPECT_EQ(view.events.front(), "range 0..2");
+  EXPECT_FALSE(std::filesystem::exists(game / "gone.txt"));
+  EXPECT_FALSE(std::filesystem::exists(game / "olddir"));
+  // A listed folder that still holds something stays, with what it holds.
+  EXPECT_EQ(read_bytes(game / "kept" / "mine.txt"), "the user's");
+  EXPECT_EQ(tree_of(game), (std::set<std::string>{"new.txt", "data.pak", "sound.pak", "kept", "kept/mine.txt"}));
+}
+
+TEST_F(RemovalRunTest, AFileThatCannotBeDeletedIsReportedLikeALockedFile) {
+  const auto game = scratch.path() / "game";
+  std::filesystem::create_directories(game / "stuck.txt" / "inside");  // a folder: no file to delete
+  write_bytes(game / "free.txt", "f");
+  configure("[inst]\r\n[remove]\r\nfile=stuck.txt\r\nfile=free.txt\r\n");
+
+  run_update(view);
+
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, pak::FILE_LOCKED_TEXT);
+  EXPECT_EQ(view.messages[0].caption, game.string() + "\\stuck.txt");
+  EXPECT_FALSE(std::filesystem::exists(game / "free.txt"));
+}
+
+TEST_F(RemovalRunTest, AnUnsafeRecordRefusesThePackageBeforeAnythingIsWritten) {
+  const auto game = scratch.path() / "game";
+  package.add("dll.pak", make_pack({{"new.txt", "new"}}));
+  write_bytes(scratch.path() / "outside.txt", "o");
+  configure("[inst]\r\n[remove]\r\nfile=..\\outside.txt\r\n");
+
+  run_update(view);
+
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0].text, PACKAGE_DAMAGED_TEXT);
+  EXPECT_TRUE(tree_of(game).empty());
+  EXPECT_EQ(read_bytes(scratch.path() / "outside.txt"), "o");
+}
+
+TEST_F(RemovalRunTest, RemovalSectionsAreNoMergePacks) {
+  configure("[remove_pack0]\r\nname=data\r\n[pack1]\r\nname=x\r\n");
+  EXPECT_EQ(count_merge_packs(), 0);
+}
+
+}  // namespace

@@ -159,6 +159,44 @@ TEST_F(ToolTest, CreateReportsAFifoInTheTreeWithoutBlocking) {
   EXPECT_FALSE(fs::exists(dir.path() / "out.pak"));
 }
 
+// pak diff refuses what it cannot make into a sound package, with one line naming the
+// cause, and leaves no package folder behind.
+TEST_F(ToolTest, DiffRefusalsNameTheCauseAndLeaveNoPackage) {
+  fs::create_directories(dir.path() / "old");
+  fs::create_directories(dir.path() / "busy");
+  write_bytes(dir / "busy/x", bytes_of("x"));
+  write_bytes(dir / "notes.txt", bytes_of("fine line\nsecond \xF0\x9F\x98\x80 line\n"));
+  write_bytes(dir / "notes-latin1.txt", bytes_of("caf\xE9\n"));
+  struct Case {
+    const char* arguments;
+    const char* message;
+  } cases[] = {
+      {"diff old tree busy", "exists and is not empty"},
+      {"diff old tree out --notes notes.txt", "line 2, column 8"},
+      {"diff old tree out --notes notes-latin1.txt", "line 1, column 4"},
+      {"diff old missing out", "no such folder"},
+      {"diff old tree out --dir 'C://x'", "comment"},
+  };
+  for (const Case& c : cases) {
+    std::string errors;
+    EXPECT_EQ(pak(c.arguments, errors), 1) << c.arguments;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
+    EXPECT_FALSE(fs::exists(dir.path() / "out")) << c.arguments;
+  }
+  EXPECT_TRUE(fs::exists(dir.path() / "busy" / "x"));
+}
+
+TEST_F(ToolTest, DiffOfEqualTreesIsAnEmptyPackage) {
+  std::string errors;
+  ASSERT_EQ(pak("diff tree tree out --json >out.json", errors), 0) << errors;
+  EXPECT_NE(errors.find("no differences"), std::string::npos);
+  const Bytes ini = read_bytes(dir / "out/UPDATA.INI");
+  EXPECT_EQ(std::string(ini.begin(), ini.end()), "[inst]\r\n");
+  EXPECT_EQ(read_bytes(dir / "out/DLL.pak").size(), 40u);  // a pack without entries
+  const Bytes json = read_bytes(dir / "out.json");
+  EXPECT_EQ(std::string(json.begin(), json.end()).rfind("{\"same\":true,", 0), 0u);
+}
+
 }  // namespace
 
 #endif

@@ -1,0 +1,70 @@
+#pragma once
+// Shared pieces of the pak tool's commands: a progress bar on stderr, and native
+// names as system bytes.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "pak/archive.h"
+#include "platform/text.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define PAK_ISATTY _isatty
+#define PAK_FILENO _fileno
+#else
+#include <unistd.h>
+#define PAK_ISATTY isatty
+#define PAK_FILENO fileno
+#endif
+
+namespace tools {
+
+// A bar on stderr, drawn only when stderr is a terminal.
+class ProgressBar final : public ProgressListener {
+ public:
+  explicit ProgressBar(const char* label) : label_(label), shown_(PAK_ISATTY(PAK_FILENO(stderr)) != 0) {}
+  ~ProgressBar() override { finish(); }
+  // Ends the bar's line, so that what follows starts on a line of its own.
+  void finish() {
+    if (shown_ && drawn_) std::fputc('\n', stderr);
+    drawn_ = false;
+  }
+  void progress(std::uint64_t done, std::uint64_t total) override {
+    if (!shown_ || total == 0) return;
+    const int width = 40;
+    const int filled = int(std::min<std::uint64_t>(done, total) * width / total);
+    if (filled == last_ && done != total) return;
+    last_ = filled;
+    drawn_ = true;
+    std::fprintf(stderr, "\r%s [%s%s] %llu/%llu", label_, std::string(std::size_t(filled), '#').c_str(),
+                 std::string(std::size_t(width - filled), ' ').c_str(), static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(total));
+    std::fflush(stderr);
+  }
+
+ private:
+  const char* label_;
+  bool shown_;
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+// A native path or name as system bytes (code page 950). On Windows the narrow
+// strings already are; elsewhere they are UTF-8 and are converted. False when a
+// character has no code page 950 form.
+inline bool to_system(const std::string& native, std::string& system) {
+#ifdef _WIN32
+  system = native;
+  return true;
+#else
+  auto converted = platform::utf8_to_cp950(native);
+  if (!converted) return false;
+  system = std::move(*converted);
+  return true;
+#endif
+}
+
+}  // namespace tools
