@@ -40,6 +40,9 @@ struct EncoderState {
   std::array<std::uint16_t, kWindowSize + 1> parents{};
   unsigned match_length = 0;
   unsigned match_position = 0;
+  // A node whose key may equal the next position's (0 for none): after an insertion
+  // that met an equal key at p, p + 1. See insert().
+  unsigned continuation = 0;
 
   // The tree is a treap: give each node a rank, a new node one above all others, and
   // let a node that takes another's place (an equal key, or the predecessor on a
@@ -120,6 +123,21 @@ struct EncoderState {
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
+  }
+
+  bool same_key(unsigned a, unsigned b) const {
+    return key_word(a) == key_word(b) && key_word(a + 8) == key_word(b + 8) && window[a + 16] == window[b + 16];
+  }
+
+  // s, whose key equals that of node p, takes p's place and rank: the end of an
+  // insertion that meets an equal key.
+  void replace_equal(unsigned p, unsigned s, std::uint32_t head) {
+    nodes[s].head = head;
+    take_place(p, s);
+    ranks[s] = ranks[p];
+    match_length = kKeySize;
+    match_position = p;
+    continuation = (p + 1) & kWindowMask;
   }
 
   // Key order of positions a and b: negative, zero or positive.
@@ -275,6 +293,16 @@ struct EncoderState {
       match_length = 0;
       return;
     }
+    // When the key of s equals that of node c, the search would end at c, the one node
+    // with that key, having met no longer agreement above it; so s takes c's place
+    // without a search. Inside repeats (long references, runs) this holds for most
+    // positions.
+    const unsigned c = continuation;
+    continuation = 0;
+    if (c != 0 && parents[c] != 0 && !deep && same_key(c, s)) {
+      replace_equal(c, s, static_cast<std::uint32_t>(key_word(s) >> 32));
+      return;
+    }
     if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
@@ -315,11 +343,7 @@ struct EncoderState {
         } else {
           const unsigned b2 = window[p + 16];
           if (a2 == b2) {
-            nodes[s].head = head;
-            take_place(p, s);
-            ranks[s] = ranks[p];
-            match_length = kKeySize;
-            match_position = p;
+            replace_equal(p, s, head);
             return;
           }
           i = 16;
