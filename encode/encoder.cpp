@@ -5,22 +5,30 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <vector>
+
+#include "encode/fast_encoder.h"
+#include "encode/stream_writer.h"
 
 namespace {
 
+using namespace encode_detail;
+
 // Window positions are one higher than the decoder's slots: input byte k sits at
 // position (k + 1) mod 4096. Position 0 is never a tree node (link value 0 means none).
-constexpr unsigned kWindowSize = 4096;
-constexpr unsigned kWindowMask = kWindowSize - 1;
 constexpr unsigned kKeySize = 17;       // longest reference, and the length of a tree key
 constexpr unsigned kTreeHeader = 4096;  // the header entry; its right link is the root
-constexpr unsigned kMaxRun = 69649;
-constexpr unsigned kMaxShortRun = 4112;
-constexpr unsigned kMinRun = 18;
-constexpr std::uint32_t kHeaderSize = 14;
-constexpr std::size_t kOutBufferSize = 4096;  // groups are collected and written in batches
 // A search longer than this many nodes switches the encoder to searching a sorted list.
 constexpr unsigned kDeepSearch = 128;
+// The optimal parse works on blocks of this many input bytes (memory: about 19 bytes
+// per block byte) and commits each block's items up to the last kMaxRun bytes, where
+// the next block, which sees further, takes over.
+constexpr std::size_t kParseBlock = 1u << 19;
+// Item costs in bits for the optimal parse: the item's bytes and its flag bit.
+constexpr std::uint32_t kLiteralBits = 9;
+constexpr std::uint32_t kReferenceBits = 17;
+constexpr std::uint32_t kShortRunBits = 25;
+constexpr std::uint32_t kLongRunBits = 41;
 
 struct EncoderState {
   // Keys: window[p] holds the byte at position p with its top bit flipped, so that
@@ -40,6 +48,9 @@ struct EncoderState {
   std::array<std::uint16_t, kWindowSize + 1> parents{};
   unsigned match_length = 0;
   unsigned match_position = 0;
+  // A node whose key may equal the next position's (0 for none): after an insertion
+  // that met an equal key at p, p + 1. See insert().
+  unsigned continuation = 0;
 
   // The tree is a treap: give each node a rank, a new node one above all others, and
   // let a node that takes another's place (an equal key, or the predecessor on a
@@ -120,6 +131,21 @@ struct EncoderState {
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
+  }
+
+  bool same_key(unsigned a, unsigned b) const {
+    return key_word(a) == key_word(b) && key_word(a + 8) == key_word(b + 8) && window[a + 16] == window[b + 16];
+  }
+
+  // s, whose key equals that of node p, takes p's place and rank: the end of an
+  // insertion that meets an equal key.
+  void replace_equal(unsigned p, unsigned s, std::uint32_t head) {
+    nodes[s].head = head;
+    take_place(p, s);
+    ranks[s] = ranks[p];
+    match_length = kKeySize;
+    match_position = p;
+    continuation = (p + 1) & kWindowMask;
   }
 
   // Key order of positions a and b: negative, zero or positive.
@@ -275,6 +301,16 @@ struct EncoderState {
       match_length = 0;
       return;
     }
+    // When the key of s equals that of node c, the search would end at c, the one node
+    // with that key, having met no longer agreement above it; so s takes c's place
+    // without a search. Inside repeats (long references, runs) this holds for most
+    // positions.
+    const unsigned c = continuation;
+    continuation = 0;
+    if (c != 0 && parents[c] != 0 && !deep && same_key(c, s)) {
+      replace_equal(c, s, static_cast<std::uint32_t>(key_word(s) >> 32));
+      return;
+    }
     if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
@@ -315,11 +351,7 @@ struct EncoderState {
         } else {
           const unsigned b2 = window[p + 16];
           if (a2 == b2) {
-            nodes[s].head = head;
-            take_place(p, s);
-            ranks[s] = ranks[p];
-            match_length = kKeySize;
-            match_position = p;
+            replace_equal(p, s, head);
             return;
           }
           i = 16;
@@ -350,139 +382,257 @@ struct EncoderState {
   }
 };
 
-class GroupWriter {
+// The match tree walking through the input: advance() consumes one input byte (remove
+// the oldest position, store the byte 17 ahead, insert the next position), after which
+// match_length() and match_position() describe the longest earlier occurrence of the
+// bytes at offset(), cut to the bytes left.
+class MatchFinder {
  public:
-  explicit GroupWriter(ByteSink& sink) : sink_(sink) {}
-
-  void literal(std::uint8_t byte) {
-    group_[0] |= static_cast<std::uint8_t>(mask_);
-    group_[size_++] = byte;
-    next();
-  }
-  void bytes(std::initializer_list<std::uint8_t> item) {
-    for (std::uint8_t b : item) group_[size_++] = b;
-    next();
-  }
-  // Writes the unfinished group, if it holds an item, and everything collected.
-  void finish() {
-    if (mask_ != 1) append_group();
-    flush();
-  }
-  std::uint32_t written() const { return written_; }
-
- private:
-  void next() {
-    mask_ <<= 1;
-    if (mask_ != 0x100) return;
-    append_group();
-    if (used_ > kOutBufferSize - 41) flush();
-  }
-  void append_group() {
-    std::memcpy(out_.data() + used_, group_.data(), size_);
-    used_ += size_;
-    written_ += static_cast<std::uint32_t>(size_);
-    group_[0] = 0;
-    size_ = 1;
-    mask_ = 1;
-  }
-  void flush() {
-    if (used_ != 0) sink_.write(out_.data(), used_);
-    used_ = 0;
-  }
-
-  ByteSink& sink_;
-  std::array<std::uint8_t, 41> group_{};  // the flag byte and up to eight items of up to five bytes
-  std::size_t size_ = 1;
-  unsigned mask_ = 1;
-  std::array<std::uint8_t, kOutBufferSize> out_{};
-  std::size_t used_ = 0;
-  std::uint32_t written_ = 0;
-};
-
-void write_u32(ByteSink& sink, std::uint32_t value) {
-  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-                                 static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-  sink.write(bytes, 4);
-}
-
-}  // namespace
-
-std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32_t size_in) {
-  // A negative count encodes nothing: the stream of an empty input.
-  const std::size_t size = size_in > 0 ? static_cast<std::size_t>(size_in) : 0;
-
-  sink.write("EnCode", 6);
-  write_u32(sink, static_cast<std::uint32_t>(size));
-  const std::uint64_t size_field = sink.position();
-  write_u32(sink, static_cast<std::uint32_t>(size));
-
-  GroupWriter writer(sink);
-  if (size != 0) {
+  MatchFinder(const std::uint8_t* data, std::size_t size)
+      : state_(std::make_unique<EncoderState>()), data_(data), size_(size) {
     // About 70 KB, the same for every input size: kept off the stack for small thread
     // stacks.
-    auto state = std::make_unique<EncoderState>();
-    EncoderState& st = *state;
-    unsigned lookahead = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
-    for (unsigned i = 0; i < lookahead; ++i) st.store(i + 1, data[i]);
+    EncoderState& st = *state_;
+    lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
+    for (unsigned i = 0; i < lookahead_; ++i) st.store(i + 1, data[i]);
     st.nodes[kTreeHeader].child[1] = 1;
     st.parents[1] = kTreeHeader;
     st.ranks[1] = ++st.next_rank;
     st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
-    unsigned s = 1;
-    std::size_t k = 0;
+  }
 
-    while (lookahead > 0) {
-      unsigned& m = st.match_length;
-      if (m > lookahead) m = lookahead;
-      std::size_t consumed;
-      if (m <= 2) {
-        writer.literal(data[k]);
-        consumed = 1;
+  bool done() const { return lookahead_ == 0; }
+  std::size_t offset() const { return k_; }
+  unsigned match_length() {
+    unsigned& m = state_->match_length;
+    if (m > lookahead_) m = lookahead_;
+    return m;
+  }
+  unsigned match_position() const { return state_->match_position; }
+
+  void advance() {
+    EncoderState& st = *state_;
+    const unsigned t = (s_ + kKeySize) & kWindowMask;
+    st.remove(t);
+    if (k_ + kKeySize < size_) {
+      st.store(t, data_[k_ + kKeySize]);
+    } else {
+      --lookahead_;
+    }
+    s_ = (s_ + 1) & kWindowMask;
+    ++k_;
+    if (lookahead_ > 0) st.insert(s_);
+  }
+
+ private:
+  std::unique_ptr<EncoderState> state_;
+  const std::uint8_t* data_;
+  std::size_t size_;
+  unsigned lookahead_ = 0;
+  unsigned s_ = 1;
+  std::size_t k_ = 0;
+};
+
+// The decoder's F field of a reference to the match at window position m.
+unsigned reference_field(unsigned m) { return (m - kKeySize) & kWindowMask; }
+
+void encode_exact(StreamWriter& writer, const std::uint8_t* data, std::size_t size) {
+  MatchFinder finder(data, size);
+  while (!finder.done()) {
+    const std::size_t k = finder.offset();
+    const unsigned m = finder.match_length();
+    std::size_t consumed;
+    if (m <= 2) {
+      writer.literal(data[k]);
+      consumed = 1;
+    } else {
+      // The first item is always a literal (the tree starts with position 1 alone
+      // and a match needs an earlier node), so data[k - 1] exists here.
+      const std::uint8_t value = data[k - 1];
+      const std::size_t run_end = std::min(size, k + kMaxRun);
+      std::size_t r = k;
+      while (r < run_end && data[r] == value) ++r;
+      std::size_t run = r - k;
+      if (run > m && run >= kMinRun) {
+        // 4113 bytes have no run item: take 4112 now; the remaining byte is coded by
+        // whatever the next item finds (a literal or a reference).
+        if (run == kMaxShortRun + 1) run = kMaxShortRun;
+        writer.run(value, run);
+        consumed = run;
       } else {
-        // The first item is always a literal (the tree starts with position 1 alone
-        // and a match needs an earlier node), so data[k - 1] exists here.
-        const std::uint8_t value = data[k - 1];
-        const std::size_t run_end = std::min(size, k + kMaxRun);
-        std::size_t r = k;
-        while (r < run_end && data[r] == value) ++r;
-        std::size_t run = r - k;
-        if (run > m && run >= kMinRun) {
-          // 4113 bytes have no run item: take 4112 now; the remaining byte is coded by
-          // whatever the next item finds (a literal or a reference).
-          if (run == kMaxShortRun + 1) run = kMaxShortRun;
-          if (run <= kMaxShortRun) {
-            const unsigned f = static_cast<unsigned>(run - kMinRun);
-            writer.bytes({static_cast<std::uint8_t>(f), static_cast<std::uint8_t>((f >> 8) << 4 | 0x0F), value});
-          } else {
-            const unsigned w = static_cast<unsigned>(run - (kMaxShortRun + 2));
-            writer.bytes({0xFF, 0xFF, value, static_cast<std::uint8_t>(w), static_cast<std::uint8_t>(w >> 8)});
-          }
-          consumed = run;
-        } else {
-          const unsigned f = (st.match_position - kKeySize) & kWindowMask;
-          writer.bytes({static_cast<std::uint8_t>(f), static_cast<std::uint8_t>((f >> 8) << 4 | (m - 3))});
-          consumed = m;
-        }
-      }
-      for (std::size_t i = 0; i < consumed; ++i) {
-        const unsigned t = (s + kKeySize) & kWindowMask;
-        st.remove(t);
-        if (k + kKeySize < size) {
-          st.store(t, data[k + kKeySize]);
-        } else {
-          --lookahead;
-        }
-        s = (s + 1) & kWindowMask;
-        ++k;
-        if (lookahead > 0) st.insert(s);
+        writer.reference(reference_field(finder.match_position()), m);
+        consumed = m;
       }
     }
+    for (std::size_t i = 0; i < consumed; ++i) finder.advance();
   }
-  writer.finish();
+}
 
-  const std::uint32_t length = kHeaderSize + writer.written();
-  sink.seek(size_field);
-  write_u32(sink, length);
-  sink.seek_to_end();
-  return length;
+// The cheapest items (in bits) that cover one block, chosen from the back: a literal,
+// a reference of any length from 3 to the longest match at its offset (every shorter
+// prefix of a match is a match), or a run of any length its bytes allow.
+class OptimalParse {
+ public:
+  // Fills the costs and choices of data[begin..end) from the longest matches, given
+  // per offset from `begin`. `end` is the end of what this block may cover.
+  void solve(const std::uint8_t* data, std::size_t begin, std::size_t end, const std::uint8_t* lengths) {
+    const std::size_t n = end - begin;
+    cost_.assign(n + 1, 0);
+    choice_.assign(n, 1);
+    short_window_.begin(n);
+    long_window_.begin(n);
+    std::size_t run_end = n;  // the end of the run of equal bytes that holds i
+    for (std::size_t i = n; i-- > 0;) {
+      if (i + 1 < n && data[begin + i] != data[begin + i + 1]) {
+        run_end = i + 1;
+        short_window_.clear();
+        long_window_.clear();
+      }
+      std::uint32_t best = cost_[i + 1] + kLiteralBits;
+      std::uint32_t best_length = 1;
+      const std::size_t longest = std::min<std::size_t>(lengths[i], n - i);  // cut at the block's end
+      for (unsigned length = kMinReference; length <= longest; ++length) {
+        const std::uint32_t c = cost_[i + length] + kReferenceBits;
+        if (c < best) best = c, best_length = length;
+      }
+      // Runs: lengths 18 to 4112 and 4114 to 69,649 that stay inside the run; the
+      // candidate ends slide down by one with i, so each window keeps its minimum.
+      const std::size_t run = run_end - i;
+      if (run >= kMinRun) {
+        short_window_.push(i + kMinRun, cost_);
+        short_window_.expire(i + std::min<std::size_t>(run, kMaxShortRun));
+        const std::size_t j = short_window_.minimum();
+        if (cost_[j] + kShortRunBits < best) best = cost_[j] + kShortRunBits, best_length = j - i;
+      }
+      if (run >= kMinLongRun) {
+        long_window_.push(i + kMinLongRun, cost_);
+        long_window_.expire(i + std::min<std::size_t>(run, kMaxRun));
+        const std::size_t j = long_window_.minimum();
+        if (cost_[j] + kLongRunBits < best) best = cost_[j] + kLongRunBits, best_length = j - i;
+      }
+      cost_[i] = best;
+      choice_[i] = best_length;
+    }
+  }
+  // The length of the item chosen at offset i of the block (1: a literal).
+  std::uint32_t choice(std::size_t i) const { return choice_[i]; }
+
+ private:
+  // Minimum of cost over a window of ends that only slides towards lower ends: ends
+  // enter at the low side and leave at the high side.
+  class SlidingMinimum {
+   public:
+    void begin(std::size_t n) {
+      ends_.resize(n + 1);
+      clear();
+    }
+    void clear() { first_ = last_ = 0; }
+    void push(std::size_t end, const std::vector<std::uint32_t>& cost) {
+      while (last_ > first_ && cost[ends_[last_ - 1]] >= cost[end]) --last_;
+      ends_[last_++] = static_cast<std::uint32_t>(end);
+    }
+    void expire(std::size_t highest) {
+      while (ends_[first_] > highest) ++first_;
+    }
+    std::size_t minimum() const { return ends_[first_]; }
+
+   private:
+    std::vector<std::uint32_t> ends_;  // ends_[first_..last_): descending ends, ascending costs
+    std::size_t first_ = 0, last_ = 0;
+  };
+
+  std::vector<std::uint32_t> cost_;    // bits from offset i to the block's end
+  std::vector<std::uint32_t> choice_;  // the length of the item chosen at offset i
+  SlidingMinimum short_window_, long_window_;
+};
+
+// Bytes (at most limit, which is 17 or the bytes left from b) in which data[a..] and
+// data[b..] agree; a < b.
+unsigned input_agreement(const std::uint8_t* data, std::size_t a, std::size_t b, unsigned limit) {
+  unsigned i = 0;
+  if (limit == kKeySize) {
+    for (; i < 16; i += 8) {
+      if (std::memcmp(data + a + i, data + b + i, 8) != 0) break;
+    }
+  }
+  while (i < limit && data[a + i] == data[b + i]) ++i;
+  return i;
+}
+
+void encode_best(StreamWriter& writer, const std::uint8_t* data, std::size_t size) {
+  MatchFinder finder(data, size);
+  // Per offset from `begin`: the longest match and its reference field.
+  std::vector<std::uint8_t> lengths;
+  std::vector<std::uint16_t> fields;
+  OptimalParse parse;
+  std::size_t begin = 0;
+  while (begin < size) {
+    const std::size_t end = std::min(size, begin + kParseBlock);
+    while (finder.offset() < end) {
+      const std::size_t k = finder.offset();
+      const unsigned limit = static_cast<unsigned>(std::min<std::size_t>(kKeySize, size - k));
+      // The tree's answer covers sources 1 to 4078 bytes back but the one at window
+      // position 0; a reference may reach 4096 back. The missing sources are tried
+      // here: at window position 0 (no tree answer) all of them, elsewhere the source
+      // at position 0 and those 4079 to 4096 back.
+      unsigned length = k == 0 ? 0 : finder.match_length();
+      unsigned field = reference_field(finder.match_position());
+      const auto consider = [&](std::size_t source) {
+        const unsigned a = input_agreement(data, source, k, limit);
+        if (a > length) length = a, field = static_cast<unsigned>(source - 16) & kWindowMask;
+      };
+      const std::size_t reach = std::min<std::size_t>(k, kWindowSize);
+      const std::size_t to_position_zero = (k + 1) & kWindowMask;
+      if (to_position_zero == 0) {
+        for (std::size_t d = 1; d <= reach && length < limit; ++d) consider(k - d);
+      } else {
+        if (to_position_zero <= k && length < limit) consider(k - to_position_zero);
+        for (std::size_t d = kWindowSize - kKeySize; d <= reach && length < limit; ++d) consider(k - d);
+      }
+      lengths.push_back(static_cast<std::uint8_t>(length));
+      fields.push_back(static_cast<std::uint16_t>(field));
+      finder.advance();
+    }
+    parse.solve(data, begin, end, lengths.data());
+    // Commit items up to the last kMaxRun bytes unless this is the input's end.
+    const std::size_t commit = end == size ? end : end - kMaxRun;
+    std::size_t k = begin;
+    while (k < commit) {
+      const std::size_t length = parse.choice(k - begin);
+      if (length == 1) {
+        writer.literal(data[k]);
+      } else if (length <= kKeySize) {
+        writer.reference(fields[k - begin], static_cast<unsigned>(length));
+      } else {
+        writer.run(data[k], length);
+      }
+      k += length;
+    }
+    // The uncommitted tail comes first in the next block.
+    lengths.erase(lengths.begin(), lengths.begin() + static_cast<std::ptrdiff_t>(k - begin));
+    fields.erase(fields.begin(), fields.begin() + static_cast<std::ptrdiff_t>(k - begin));
+    begin = k;
+  }
+}
+
+}  // namespace
+
+std::uint32_t encode_stream(ByteSink& sink, const std::uint8_t* data, std::int32_t size_in, EncodeLevel level) {
+  // A negative count encodes nothing: the stream of an empty input.
+  const std::size_t size = size_in > 0 ? static_cast<std::size_t>(size_in) : 0;
+  StreamWriter writer(sink, static_cast<std::uint32_t>(size));
+  if (size != 0) {
+    switch (level) {
+      case EncodeLevel::exact:
+        encode_exact(writer, data, size);
+        break;
+      case EncodeLevel::fast:
+        encode_fast(writer, data, size);
+        break;
+      case EncodeLevel::best:
+        encode_best(writer, data, size);
+        break;
+    }
+  }
+  return writer.finish();
 }

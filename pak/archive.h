@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "encode/encoder.h"
 #include "pak/pak_format.h"
 #include "platform/files.h"
 #include "platform/write_folder.h"
@@ -153,6 +154,8 @@ class PakArchive {
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
   ProgressListener* progress = nullptr;      // null: progress is not told
   std::string rebuilt_path;                  // the pack file the last successful rebuild wrote
+  // How rebuilds compress staged entries that are raw bytes.
+  EncodeLevel encode_level = EncodeLevel::exact;
   // Where writes land: write_folder and, inside it, the relative path of base_path.
   // Set by open_in; for an archive opened by a path, made from base_path on first use
   // (the folder that holds the base).

@@ -295,7 +295,7 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
     } else if (link.entry->encoded == 1) {
       file.write(link.entry->data.data(), link.entry->data.size());
     } else {
-      encode_stream(file, link.entry->data.data(), std::int32_t(link.entry->data.size()));
+      encode_stream(file, link.entry->data.data(), std::int32_t(link.entry->data.size()), encode_level);
     }
     ++state.files_done;
     if (progress != nullptr) {

@@ -31,6 +31,7 @@
 #include "encode/encoder.h"
 #include "encode/stream_decoder.h"
 #include "tools/command_registry.h"
+#include "tools/level_option.h"
 
 namespace {
 
@@ -173,14 +174,14 @@ class Output final : public DecodedSink {
   bool opened_ = false;
 };
 
-int run_encode(const std::string& in_path, const std::string& out_path) {
+int run_encode(const std::string& in_path, const std::string& out_path, EncodeLevel level) {
   const std::optional<Bytes> input = read_input(in_path);
   if (!input) return 1;
   if (input->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return fail(in_path + ": too large for one stream (2 GiB at most)"), 1;
   }
   MemorySink sink;
-  encode_stream(sink, input->data(), static_cast<std::int32_t>(input->size()));
+  encode_stream(sink, input->data(), static_cast<std::int32_t>(input->size()), level);
   if (sink.failed()) return fail("out of memory encoding " + in_path), 1;
   Output output(out_path);
   if (!output.good() || !output.write(sink.bytes().data(), sink.bytes().size()) || !output.commit()) {
@@ -233,11 +234,14 @@ void add_codec_commands(CLI::App& app, int& exit_code) {
     std::string in, out;
   };
   static Paths encode_paths, decode_paths;
+  static EncodeLevel level = EncodeLevel::exact;
 
   CLI::App* encode = app.add_subcommand("encode", "Compress a file into one EnCode stream");
   encode->add_option("IN", encode_paths.in, "input file, - for stdin")->required();
   encode->add_option("OUT", encode_paths.out, "output file, - for stdout")->required();
-  encode->callback([&exit_code] { exit_code = guarded([] { return run_encode(encode_paths.in, encode_paths.out); }); });
+  tools::add_level_option(*encode, level);
+  encode->callback(
+      [&exit_code] { exit_code = guarded([] { return run_encode(encode_paths.in, encode_paths.out, level); }); });
 
   CLI::App* decode = app.add_subcommand("decode", "Decode one EnCode stream into a file");
   decode->add_option("IN", decode_paths.in, "input stream, - for stdin")->required();

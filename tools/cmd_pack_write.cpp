@@ -18,6 +18,7 @@
 #include "platform/text.h"
 #include "tools/command_registry.h"
 #include "tools/entry_path_argument.h"
+#include "tools/level_option.h"
 #include "tools/progress_bar.h"
 #include "tools/regular_file.h"
 
@@ -86,7 +87,7 @@ bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter&
 
 int finish(const StderrReporter& problems, bool ok) { return ok && problems.count == 0 ? 0 : 1; }
 
-int run_create(const std::string& out, const std::string& dir, bool raw) {
+int run_create(const std::string& out, const std::string& dir, bool raw, EncodeLevel level) {
   StderrReporter problems;
   std::string base;
   if (!pack_base(out, base, problems)) return 1;
@@ -144,6 +145,7 @@ int run_create(const std::string& out, const std::string& dir, bool raw) {
   if (problems.count != 0) return 1;
   archive.base_path = base;
   archive.reporter = &problems;
+  archive.encode_level = level;
   ProgressBar bar("create");
   archive.progress = &bar;
   return finish(problems, archive.rebuild((base + "temp").c_str(), 1) == 1);
@@ -185,7 +187,7 @@ int run_merge(const std::string& target_pack, const std::string& source_pack) {
   return finish(problems, target.import_pack(source) == 1);
 }
 
-int run_add(const std::string& target_pack, const std::string& path, const std::string& file) {
+int run_add(const std::string& target_pack, const std::string& path, const std::string& file, EncodeLevel level) {
   StderrReporter problems;
   PakArchive target;
   if (!open_existing(target, target_pack, problems)) return 1;
@@ -223,6 +225,7 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   entry->data = std::move(bytes);
   entry->size = std::uint32_t(entry->data.size());
   entry->encoded = 0;
+  target.encode_level = level;
   return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
 }
 
@@ -259,12 +262,14 @@ void add_pack_write_commands(CLI::App& app, int& exit_code) {
   static std::string out, dir, pack, target, source, path, file;
   static std::vector<std::string> paths;
   static bool raw = false;
+  static EncodeLevel level = EncodeLevel::exact;
 
   auto* create = app.add_subcommand("create", "Make a pack of a directory tree (entries EnCode-compressed)");
   create->add_option("OUT", out, "pack to write (.pak)")->required();
   create->add_option("DIR", dir, "directory to pack")->required();
   create->add_flag("--raw", raw, "store the files uncompressed");
-  create->callback([&exit_code] { exit_code = run_create(out, dir, raw); });
+  tools::add_level_option(*create, level);
+  create->callback([&exit_code] { exit_code = run_create(out, dir, raw, level); });
 
   auto* extract = app.add_subcommand("extract", "Write every entry of a pack as a file under a directory");
   extract->add_option("PACK", pack, "pack to read (.pak)")->required();
@@ -280,7 +285,8 @@ void add_pack_write_commands(CLI::App& app, int& exit_code) {
   add->add_option("TARGET", target, "pack to update (.pak)")->required();
   add->add_option("PATH", path, "entry path inside the pack (levels separated by backslashes)")->required();
   add->add_option("FILE", file, "file whose bytes the entry gets")->required();
-  add->callback([&exit_code] { exit_code = run_add(target, path, file); });
+  tools::add_level_option(*add, level);
+  add->callback([&exit_code] { exit_code = run_add(target, path, file, level); });
 
   auto* rm = app.add_subcommand("rm", "Remove entries (a directory with everything below it) from a pack");
   rm->add_option("TARGET", target, "pack to update (.pak)")->required();

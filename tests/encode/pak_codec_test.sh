@@ -22,6 +22,19 @@ cmp -s "$work/rnd" "$work/rnd.out" || fail "round trip through files"
 "$pak" encode - - <"$work/rnd" | "$pak" decode - - | cmp -s - "$work/rnd" || fail "round trip through pipes"
 "$pak" decode "$work/rnd.enc" "$work/rnd.out" || fail "decode over an existing file failed"
 
+# --level: exact is the default stream; fast and best decode back; best is no larger
+# than exact (one byte of rounding in the last flag byte aside); other words refused.
+"$pak" encode --level exact "$work/rnd" "$work/rnd.exact" && cmp -s "$work/rnd.enc" "$work/rnd.exact" ||
+  fail "--level exact must write the default stream"
+for level in fast best; do
+  "$pak" encode --level "$level" "$work/rnd" "$work/rnd.$level" || fail "encode --level $level failed"
+  "$pak" decode "$work/rnd.$level" - | cmp -s - "$work/rnd" || fail "round trip at --level $level"
+done
+[ "$(stat -c %s "$work/rnd.best")" -le "$(($(stat -c %s "$work/rnd.enc") + 1))" ] || fail "best larger than exact"
+if "$pak" encode --level quick "$work/rnd" "$work/rnd.quick" 2>"$work/err"; then fail "--level quick accepted"; fi
+grep -q 'must be exact, fast or best' "$work/err" || fail "--level message: $(cat "$work/err")"
+[ ! -e "$work/rnd.quick" ] || fail "a refused --level left output"
+
 # A truncated stream, then one with a reference before any output.
 head -c 5000 "$work/rnd.enc" >"$work/cut.enc"
 if "$pak" decode "$work/cut.enc" "$work/cut.out" 2>"$work/err"; then fail "decode of a cut stream must fail"; fi
