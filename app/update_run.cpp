@@ -6,11 +6,13 @@
 #include "app/update_run.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/program.h"
 #include "app/run_messages.h"
+#include "app/run_report.h"
 #include "pak/entry_path.h"
 #include "platform/codepage.h"
 #include "platform/write_folder.h"
@@ -25,6 +27,9 @@ class MessageBoxReporter : public WriteProblemReporter {
  public:
   explicit MessageBoxReporter(DialogView& view) : view_(view) {}
   void report(const std::string& text, const std::string& path) override { view_.message_box(text, path); }
+  void written(const std::string& path) override {
+    if (RunReport* report = active_run_report()) report->written(path);
+  }
 
  private:
   DialogView& view_;
@@ -117,7 +122,11 @@ void join_path(std::string& buffer, std::string_view name) {
   buffer += name;
 }
 
-int run_update(DialogView& view) {
+int run_update(DialogView& shown_view) {
+  // A reported run notes every message it shows.
+  std::optional<ReportingView> reporting;
+  if (RunReport* report = active_run_report()) reporting.emplace(shown_view, *report);
+  DialogView& view = reporting ? static_cast<DialogView&>(*reporting) : shown_view;
   MessageBoxReporter reporter(view);
   const int count = count_merge_packs();
   view.set_progress_range(count);
@@ -150,6 +159,8 @@ int run_update(DialogView& view) {
       source.reporter = &reporter;
       source.open_package(name.c_str(), SLOT_COUNT);
       target.import_pack(source);
+      if (RunReport* report = active_run_report(); report != nullptr && !target.rebuilt_path.empty())
+        report->merged(target.rebuilt_path);
       source.close();
     } else {
       view.message_box(GAME_PACK_UNREADABLE_TEXT, pack_path + ".pak");

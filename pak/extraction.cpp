@@ -75,11 +75,13 @@ int PakArchive::write_entry_file(const char* name) {
   } else {
     const std::string relative = platform::join_relative(write_base, name);
     platform::WriteStatus status;
+    bool decoded = true;
     if (entry != nullptr && entry->encoded == 1) {
       DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()));
       status = folder->write_file(relative, producer);
       if (!producer.problem.empty()) {
         report_problem(producer.problem);
+        decoded = false;
         status = platform::WriteStatus::ok;
       }
     } else if (entry != nullptr) {
@@ -87,7 +89,10 @@ int PakArchive::write_entry_file(const char* name) {
     } else {
       status = folder->write_file(relative, platform::ByteView(slot->data, std::size_t(slot->size)));
     }
-    if (const char* text = pak::write_problem_text(status)) report_problem(text);
+    if (const char* text = pak::write_problem_text(status))
+      report_problem(text);
+    else if (decoded && reporter != nullptr)
+      reporter->written(path);
   }
   if (slot != nullptr) release_entry(slot);
   return 1;
