@@ -36,7 +36,8 @@ Bytes long_run_groups(int n, std::uint8_t value) {
   Bytes groups;
   for (int i = 0; i < n; ++i) {
     if (i % 8 == 0) groups.push_back(0x00);
-    groups.insert(groups.end(), {0xFF, 0xFF, value, 0xFF, 0xFF});
+    // One push at a time: MinGW's g++ 12 at -O3 takes the list insert for an overflow.
+    for (std::uint8_t byte : {0xFF, 0xFF, int(value), 0xFF, 0xFF}) groups.push_back(byte);
   }
   return groups;
 }
