@@ -104,17 +104,17 @@ void propose_folder(DialogView& view, const std::string& folder) {
 }
 
 int run_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report) {
-  SilentView silent;
-  ReportingView view(silent, report);
+  SilentView view;
   open_update_dialog(view, host);
   if (options.folder) {
     propose_folder(view, *options.folder);
-  } else if (!silent.ok_offered()) {
+  } else if (!view.ok_offered()) {
     // The dialog would hide OK: the game's folder is unknown, and nobody is there to
     // pick one.
-    report.folder_not_settled(silent.path_text(), "the game's install folder is unknown; give one with /D=PATH");
+    report.folder_not_settled(view.path_text(), "the game's install folder is unknown; give one with /D=PATH");
     return report.exit_code();
   }
+  // The run notes what it writes and every message it would have shown.
   set_active_run_report(&report);
   update_dialog_command(view, IDOK);
   set_active_run_report(nullptr);
