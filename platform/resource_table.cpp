@@ -84,8 +84,18 @@ AttachedTable locate_attached_table(std::span<const std::uint8_t> file) {
     found.table = std::move(*table);
     return found;
   }
-  const std::uint64_t image_end = image ? image->image_end : tail.size();
-  found.state = tail.size() > image_end ? AttachedState::damaged : AttachedState::none;
+  if (!image) {
+    // An executable's magic with headers that reach past the end: the file was cut
+    // inside the program or its table.
+    const bool executable_magic = (file.size() >= 4 && std::memcmp(file.data(),
+                                                                   "\x7F"
+                                                                   "ELF",
+                                                                   4) == 0) ||
+                                  (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z');
+    found.state = executable_magic ? AttachedState::damaged : AttachedState::none;
+    return found;
+  }
+  found.state = tail.size() > image->image_end ? AttachedState::damaged : AttachedState::none;
   return found;
 }
 

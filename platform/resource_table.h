@@ -48,8 +48,9 @@ std::optional<std::vector<std::uint8_t>> append_resource_table(std::span<const s
 
 // The package table of an installer file, as the installer and pak verify look for
 // it. sound: a table was found; damaged: bytes were appended to the executable image
-// but they are no table (a download cut short, a table overwritten); none: nothing
-// was appended. For a signed PE the table ends where the signature starts (up to 7
+// but they are no table (a download cut short, a table overwritten), or the file has
+// an executable's magic but its headers reach past its end (cut inside the program);
+// none: nothing was appended, or the file is no executable at all. For a signed PE the table ends where the signature starts (up to 7
 // bytes of zero padding between them are skipped).
 enum class AttachedState { none, sound, damaged };
 struct AttachedTable {

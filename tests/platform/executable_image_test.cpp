@@ -189,6 +189,8 @@ TEST(AttachedTable, NothingAppendedIsNoneAnythingElseIsATableOrDamage) {
       {"signed PE with a table", signed_file(pe_table, 72), platform::AttachedState::sound},
       {"signed bare PE", signed_file(minimal_pe(), 72), platform::AttachedState::none},
       {"signed PE with its table cut", signed_file(cut(pe_table, 3), 72), platform::AttachedState::damaged},
+      {"ELF cut inside its sections", cut(minimal_elf(), 10), platform::AttachedState::damaged},
+      {"PE cut inside its headers", cut(minimal_pe(), 0x300), platform::AttachedState::damaged},
       {"no executable, a table", with_table(Bytes(10, 'x')), platform::AttachedState::sound},
       {"no executable, no table", Bytes(10, 'x'), platform::AttachedState::none},
   };
