@@ -248,7 +248,8 @@ cp "$stub_exe" "$WINEPREFIX/drive_c/stub.exe"
 check "bundled: pak.exe bundles the same bytes as Linux pak" cmp "$bundled" "$WINEPREFIX/drive_c/bundled.exe"
 (cd "$work" && wine "$pak_exe" verify 'C:\bundled.exe' >"$out/pak-exe-verify.log" 2>&1)
 check "bundled: pak.exe verify of the installer" grep -q '^ok: installer package' "$out/pak-exe-verify.log"
-check "bundled: a compiled-in stub is refused" sh -c "! '$pak' bundle '$updater_exe' '$package' '$work/x.exe' 2>&1 | grep -q 'bare stub'"
+check "bundled: a compiled-in stub is refused" sh -c "'$pak' bundle '$updater_exe' '$package' '$work/x.exe' 2>&1 | grep -q 'bare stub'"
+check "bundled: nothing written for a compiled-in stub" test ! -e "$work/x.exe"
 # A signature as a signer leaves it: 8-byte aligned at the end, named by the
 # security directory of the optional header.
 signed=$work/signed-stub.exe
@@ -311,7 +312,7 @@ for variant in "${variants[@]}"; do
 done
 # With the dialog: one message box, no dialog, exit code 2.
 fresh_game
-(cd "$work" && exec wine "$work/damaged-DLL.pak.exe" >>"$out/wine-updater.log" 2>&1; echo $? >"$work/damaged-box.rc") &
+(cd "$work" && wine "$work/damaged-DLL.pak.exe" >>"$out/wine-updater.log" 2>&1; echo $? >"$work/damaged-box.rc") &
 box_pid=$!
 if box=$(wait_window 'DLL'); then
   pass "damaged: message box captioned with the file ($(xdotool getwindowname "$box"))"
