@@ -1,6 +1,7 @@
 # Writes the resource lines of an update package: every UPDATA.INI, NOTE.TXT and
 # *.pak of PACKAGE_DIR as an RCDATA resource named after its file (upper case).
-# Run as: cmake -DPACKAGE_DIR=... -DOUT=... -P package_rc.cmake
+# RECORD, when set, is the package's checksum record, compiled in as PACKAGE.CRC.
+# Run as: cmake -DPACKAGE_DIR=... [-DRECORD=...] -DOUT=... -P package_rc.cmake
 file(GLOB files LIST_DIRECTORIES false "${PACKAGE_DIR}/*")
 list(SORT files)
 set(text "// Generated from ${PACKAGE_DIR}\nLANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL\n")
@@ -20,6 +21,10 @@ foreach(file IN LISTS files)
     math(EXPR count "${count} + 1")
   endif()
 endforeach()
+if(RECORD)
+  string(REPLACE "\\" "/" record_path "${RECORD}")
+  string(APPEND text "PACKAGE.CRC RCDATA \"${record_path}\"\n")
+endif()
 if(count EQUAL 0)
   message(STATUS "no update package files in ${PACKAGE_DIR}")
 endif()

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "app/package_check.h"
 #include "platform/resources.h"
 #include "platform/system.h"
 #ifdef _WIN32
@@ -38,7 +39,11 @@ std::string directory_of(std::string_view path) {
 #endif
 }
 
-bool start_program() {
+bool start_program(PackageVerdict* verdict) {
+  // A damaged package is found before the game is asked to close.
+  const PackageVerdict checked = check_own_package();
+  if (verdict != nullptr) *verdict = checked;
+  if (checked.state == PackageVerdict::State::damaged) return false;
   platform::request_game_close(GAME_WINDOW_CLASS);
 
   const auto config = platform::find_resource(UPDATE_CONFIG_NAME);

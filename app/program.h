@@ -28,8 +28,11 @@ inline constexpr const char* UPDATE_CONFIG_NAME = "updata.ini";
 // is never taken for a separator; empty when the path has no separator.
 std::string directory_of(std::string_view path);
 
-// Everything the entry point does before the dialog: posts the close request to the
-// game client, parses the embedded configuration into update_ini and fills exe_dir.
-// Returns false when the configuration is missing or empty; the program then ends
-// with 0 and shows nothing.
-bool start_program();
+// Everything the entry point does before the dialog: checks the embedded package
+// against its checksum record, posts the close request to the game client, parses
+// the embedded configuration into update_ini and fills exe_dir. Returns false when
+// the package is damaged (then nothing is posted, and verdict, when given, says
+// which file) or the configuration is missing or empty; the program then ends with
+// 0 and shows nothing, or with a message for a damaged package.
+struct PackageVerdict;
+bool start_program(PackageVerdict* verdict = nullptr);

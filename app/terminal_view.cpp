@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/resource.h"
+#include "app/unattended.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -186,6 +187,7 @@ void TerminalView::print_state() {
 int TerminalView::run(const DialogHost& host) {
   out_ << "Updata\n";
   open_update_dialog(*this, host);
+  if (proposed_folder_) propose_folder(*this, *proposed_folder_);
   print_notes();
   print_state();
   while (!ended_) {

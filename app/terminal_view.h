@@ -23,6 +23,9 @@ class TerminalView : public DialogView {
   // progress bar redraws one line instead of printing a line per step.
   TerminalView(std::istream& in, std::ostream& out, bool input_is_terminal, bool output_is_terminal);
 
+  // After the opening, makes folder the install folder as a pick of the browser does.
+  void propose_folder_on_open(std::string folder) { proposed_folder_ = std::move(folder); }
+
   // Opens the dialog and handles commands until it ends; returns its result.
   int run(const DialogHost& host);
 
@@ -59,8 +62,9 @@ class TerminalView : public DialogView {
   bool progress_line_open_ = false;
   bool ended_ = false;
   int result_ = 0;
-  int messages_shown_ = 0;
+  std::optional<std::string> proposed_folder_;
+  int messages_shown_ = 0;  // message boxes of the run: a run that showed any did not simply finish
   std::chrono::steady_clock::time_point last_drawn_{};
   int last_tenth_ = -1;
-  std::string last_state_;  // message boxes of the run: a run that showed any did not simply finish
+  std::string last_state_;
 };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "app/removals.h"
 #include "app/resource.h"
 #include "app/run_messages.h"
+#include "app/run_report.h"
 #include "pak/entry_path.h"
 #include "pak/pack_walk.h"
 #include "platform/codepage.h"
@@ -30,6 +32,9 @@ class MessageBoxReporter : public WriteProblemReporter {
  public:
   explicit MessageBoxReporter(DialogView& view) : view_(view) {}
   void report(const std::string& text, const std::string& path) override { view_.message_box(text, path); }
+  void written(const std::string& path) override {
+    if (RunReport* report = active_run_report()) report->written(path);
+  }
 
  private:
   DialogView& view_;
@@ -200,7 +205,11 @@ void join_path(std::string& buffer, std::string_view name) {
   buffer += name;
 }
 
-int run_update(DialogView& view) {
+int run_update(DialogView& shown_view) {
+  // A reported run notes every message it shows.
+  std::optional<ReportingView> reporting;
+  if (RunReport* report = active_run_report()) reporting.emplace(shown_view, *report);
+  DialogView& view = reporting ? static_cast<DialogView&>(*reporting) : shown_view;
   MessageBoxReporter reporter(view);
   const int count = count_merge_packs();
   // Removal records (an extension of the package): packs rebuilt for removals alone
@@ -257,6 +266,8 @@ int run_update(DialogView& view) {
       source.open_package(name.c_str(), SLOT_COUNT);
       stage_pack_removals(target, removals, name);
       target.import_pack(source);
+      if (RunReport* report = active_run_report(); report != nullptr && !target.rebuilt_path.empty())
+        report->merged(target.rebuilt_path);
       source.close();
     } else {
       view.message_box(GAME_PACK_UNREADABLE_TEXT, pack_path + ".pak");

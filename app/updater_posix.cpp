@@ -1,15 +1,75 @@
-// The installer on POSIX systems: the update dialog in the terminal.
+// The installer on POSIX systems: the update dialog in the terminal, or the
+// unattended install of app/unattended.h.
 
 #include <unistd.h>
 
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "app/package_check.h"
 #include "app/program.h"
+#include "app/run_messages.h"
+#include "app/run_report.h"
 #include "app/terminal_view.h"
+#include "app/unattended.h"
+#include "platform/text.h"
 
-int main() {
-  if (!start_program()) return 0;
-  TerminalView view(std::cin, std::cout, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0);
+int main(int argc, char** argv) {
+  // Arguments arrive as the terminal's UTF-8; the program's paths are code page 950.
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    auto converted = platform::utf8_to_cp950(argv[i]);
+    if (!converted) {
+      std::cerr << "updater: \"" << argv[i] << "\" has characters that code page 950 lacks\n";
+      return EXIT_USAGE;
+    }
+    arguments.push_back(*converted);
+  }
+  const ParsedOptions parsed = parse_install_options(arguments);
+  if (!parsed.options) {
+    std::cerr << "updater: " << parsed.error << "\n" << INSTALL_USAGE;
+    return EXIT_USAGE;
+  }
+  const InstallOptions& options = *parsed.options;
+  if (options.help) {
+    std::cout << INSTALL_USAGE;
+    return EXIT_DONE;
+  }
+
+  const bool input_is_terminal = isatty(STDIN_FILENO) != 0;
+  const bool output_is_terminal = isatty(STDOUT_FILENO) != 0;
+  RunReport report;
+  std::string errors;
+  PackageVerdict verdict;
+  if (!start_program(&verdict)) {
+    if (verdict.state != PackageVerdict::State::damaged) return EXIT_DONE;
+    report.package_damaged(verdict.file, verdict.text);
+    if (!options.silent) {
+      TerminalView view(std::cin, std::cout, input_is_terminal, output_is_terminal);
+      view.message_box(PACKAGE_DAMAGED_TEXT, verdict.file);
+    }
+    finish_report(options, report, errors);
+    std::cerr << errors;
+    return EXIT_PACKAGE_DAMAGED;
+  }
+
+  if (options.silent) {
+    const int code = run_unattended(options, DialogHost::system(), report);
+    const bool logged = finish_report(options, report, errors);
+    std::cerr << errors;
+    // A log that was asked for and not written is a file not written.
+    return !logged && code == EXIT_DONE ? EXIT_FILES_NOT_WRITTEN : code;
+  }
+
+  TerminalView view(std::cin, std::cout, input_is_terminal, output_is_terminal);
+  if (options.folder) view.propose_folder_on_open(*options.folder);
+  if (options.log_file) set_active_run_report(&report);
   view.run(DialogHost::system());
-  return 0;
+  set_active_run_report(nullptr);
+  if (options.log_file) {
+    finish_report(options, report, errors);
+    std::cerr << errors;
+  }
+  return EXIT_DONE;
 }

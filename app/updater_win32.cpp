@@ -6,12 +6,19 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "app/package_check.h"
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/run_messages.h"
+#include "app/run_report.h"
 #include "app/run_worker.h"
+#include "app/unattended.h"
 #include "app/update_dialog.h"
 #include "app/update_run.h"
 
@@ -27,6 +34,43 @@ constexpr UINT WM_APP_RUN_DONE = WM_APP + 2;  // wParam: what run_update returne
 
 // Steps of the progress bar while it counts bytes.
 constexpr int PROGRESS_STEPS = 1000;
+
+// The folder of /D=PATH, proposed when the dialog opens.
+std::optional<std::string> proposed_folder;
+
+// The arguments after the program's name as code page 950 text, whatever the
+// system's ANSI code page; nothing when one holds a character code page 950 lacks.
+std::optional<std::vector<std::string>> command_line_arguments() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>();
+  std::optional<std::vector<std::string>> arguments(std::in_place);
+  for (int i = 1; i < count && arguments; ++i) {
+    const int wide_length = int(wcslen(wide[i]));
+    if (wide_length == 0) {
+      arguments->emplace_back();
+      continue;
+    }
+    BOOL lossy = FALSE;
+    const int length = WideCharToMultiByte(950, 0, wide[i], wide_length, nullptr, 0, nullptr, &lossy);
+    if (length <= 0 || lossy) {
+      arguments.reset();
+      break;
+    }
+    std::string text(std::size_t(length), '\0');
+    WideCharToMultiByte(950, 0, wide[i], wide_length, text.data(), length, nullptr, nullptr);
+    arguments->push_back(std::move(text));
+  }
+  LocalFree(wide);
+  return arguments;
+}
+
+// Text on the standard error stream, when the caller gave the program one.
+void print_errors(const std::string& errors) {
+  if (errors.empty()) return;
+  std::fwrite(errors.data(), 1, errors.size(), stderr);
+  std::fflush(stderr);
+}
 
 // The dialog's controls behind the logic's view.
 class Win32DialogView : public DialogView {
@@ -147,6 +191,7 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
     case WM_INITDIALOG:
       view.attach(window);
       open_update_dialog(view, DialogHost::system());
+      if (proposed_folder) propose_folder(view, *proposed_folder);
       break;
     case WM_COMMAND:
       if (run_active) {
@@ -176,7 +221,46 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
-  if (!start_program()) return 0;
+  const auto arguments = command_line_arguments();
+  const ParsedOptions parsed = arguments
+                                   ? parse_install_options(*arguments)
+                                   : ParsedOptions{std::nullopt, "an argument has characters code page 950 lacks"};
+  bool silent = parsed.options && parsed.options->silent;
+  if (!parsed.options) {
+    // Said on the error stream; in a box too unless the line asks for silence.
+    const std::string text = "updater: " + parsed.error + "\n" + INSTALL_USAGE;
+    print_errors(text);
+    for (const auto& argument : arguments.value_or(std::vector<std::string>()))
+      silent = silent || argument == "/S" || argument == "--silent";
+    if (!silent) MessageBoxA(nullptr, text.c_str(), "Updata", MB_OK);
+    return EXIT_USAGE;
+  }
+  const InstallOptions& options = *parsed.options;
+  if (options.help) {
+    print_errors(INSTALL_USAGE);
+    MessageBoxA(nullptr, INSTALL_USAGE, "Updata", MB_OK);
+    return EXIT_DONE;
+  }
+
+  RunReport report;
+  std::string errors;
+  PackageVerdict verdict;
+  if (!start_program(&verdict)) {
+    if (verdict.state != PackageVerdict::State::damaged) return EXIT_DONE;
+    report.package_damaged(verdict.file, verdict.text);
+    finish_report(options, report, errors);
+    print_errors(errors);
+    if (!silent) MessageBoxA(nullptr, PACKAGE_DAMAGED_TEXT, verdict.file.c_str(), MB_OK | MB_ICONERROR);
+    return EXIT_PACKAGE_DAMAGED;
+  }
+
+  if (silent) {
+    const int code = run_unattended(options, DialogHost::system(), report);
+    const bool logged = finish_report(options, report, errors);
+    print_errors(errors);
+    // A log that was asked for and not written is a file not written.
+    return !logged && code == EXIT_DONE ? EXIT_FILES_NOT_WRITTEN : code;
+  }
 
   // The progress bar's class must exist before the dialog is created.
   INITCOMMONCONTROLSEX controls = {};
@@ -186,8 +270,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   // The folder browser needs COM on this thread.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
+  proposed_folder = options.folder;
+  if (options.log_file) set_active_run_report(&report);
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, update_dialog_proc, 0);
+  set_active_run_report(nullptr);
+  if (options.log_file) {
+    finish_report(options, report, errors);
+    print_errors(errors);
+  }
 
   if (SUCCEEDED(com)) CoUninitialize();
-  return 0;
+  return EXIT_DONE;
 }

@@ -70,6 +70,8 @@ class WriteProblemReporter {
   virtual ~WriteProblemReporter() = default;
   // text: what went wrong (system text, code page 950); path: the file concerned.
   virtual void report(const std::string& text, const std::string& path) = 0;
+  // A file was written whole at path (system text); the installer logs it.
+  virtual void written(const std::string& /*path*/) {}
 };
 
 // Told how far a long operation (an import, a rebuild) has come; total may grow

@@ -82,11 +82,13 @@ int PakArchive::write_entry_file(const char* name) {
     const std::string relative = platform::join_relative(write_base, name);
     if (progress != nullptr) progress->item(path);
     platform::WriteStatus status;
+    bool decoded = true;
     if (entry != nullptr && entry->encoded == 1) {
       DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()), progress);
       status = folder->write_file(relative, producer);
       if (!producer.problem.empty()) {
         report_problem(producer.problem);
+        decoded = false;
         status = platform::WriteStatus::ok;
       }
     } else {
@@ -95,7 +97,10 @@ int PakArchive::write_entry_file(const char* name) {
       status = folder->write_file(relative, bytes);
       if (progress != nullptr) progress->wrote(bytes.size());
     }
-    if (const char* text = pak::write_problem_text(status)) report_problem(text);
+    if (const char* text = pak::write_problem_text(status))
+      report_problem(text);
+    else if (decoded && reporter != nullptr)
+      reporter->written(path);
   }
   if (slot != nullptr) release_entry(slot);
   return 1;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/executable_image.h"
+
 namespace platform {
 namespace {
 
@@ -65,6 +67,36 @@ std::optional<ResourceTable> parse_resource_table(std::span<const std::uint8_t> 
   }
   if (at != footer_offset) return std::nullopt;
   return table;
+}
+
+AttachedTable locate_attached_table(std::span<const std::uint8_t> file) {
+  const auto image = inspect_executable(file);
+  std::span<const std::uint8_t> tail = file;
+  if (image && image->signature_size != 0) {
+    tail = file.first(std::size_t(image->signature_offset));
+    // The signer aligns the signature to 8 bytes with zeros; the footer ends in its
+    // magic, never in a zero.
+    for (int pad = 0; pad < 7 && !tail.empty() && tail.back() == 0; ++pad) tail = tail.first(tail.size() - 1);
+  }
+  AttachedTable found;
+  if (auto table = parse_resource_table(tail)) {
+    found.state = AttachedState::sound;
+    found.table = std::move(*table);
+    return found;
+  }
+  if (!image) {
+    // An executable's magic with headers that reach past the end: the file was cut
+    // inside the program or its table.
+    const bool executable_magic = (file.size() >= 4 && std::memcmp(file.data(),
+                                                                   "\x7F"
+                                                                   "ELF",
+                                                                   4) == 0) ||
+                                  (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z');
+    found.state = executable_magic ? AttachedState::damaged : AttachedState::none;
+    return found;
+  }
+  found.state = tail.size() > image->image_end ? AttachedState::damaged : AttachedState::none;
+  return found;
 }
 
 std::optional<std::vector<std::uint8_t>> append_resource_table(std::span<const std::uint8_t> program,

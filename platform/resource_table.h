@@ -46,6 +46,19 @@ struct NamedBlob {
 std::optional<std::vector<std::uint8_t>> append_resource_table(std::span<const std::uint8_t> program,
                                                                const std::vector<NamedBlob>& blobs);
 
+// The package table of an installer file, as the installer and pak verify look for
+// it. sound: a table was found; damaged: bytes were appended to the executable image
+// but they are no table (a download cut short, a table overwritten), or the file has
+// an executable's magic but its headers reach past its end (cut inside the program);
+// none: nothing was appended, or the file is no executable at all. For a signed PE the table ends where the signature starts (up to 7
+// bytes of zero padding between them are skipped).
+enum class AttachedState { none, sound, damaged };
+struct AttachedTable {
+  AttachedState state = AttachedState::none;
+  ResourceTable table;  // when sound
+};
+AttachedTable locate_attached_table(std::span<const std::uint8_t> file);
+
 // ASCII case-insensitive equality, as resource names are matched.
 bool resource_name_equal(std::string_view a, std::string_view b);
 

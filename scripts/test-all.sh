@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows build under Wine (with its end-to-end
-# tests on a virtual X display), a bounded smoke run of each fuzz target, and a
-# build of the benchmarks. Fails when anything fails.
+# tests on a virtual X display), a bounded smoke run of each fuzz target, a build of
+# the benchmarks, and the release archives (CPack) with their contents checked. Fails
+# when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -55,6 +56,7 @@ wine_tests() {
   ctest --preset windows || status=1
   if [ -x tests/e2e/wine_e2e.sh ] && [ -f build/windows/app/updater.exe ]; then
     tests/e2e/wine_e2e.sh "$root/build/windows" "$root/build/debug" || status=1
+    tests/e2e/wine_run_e2e.sh "$root/build/windows" "$root/build/debug" || status=1
   fi
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix_root"
@@ -67,6 +69,7 @@ stage "fuzz build" build fuzz
 stage "fuzz smoke" scripts/fuzz-smoke.sh build/fuzz "${PAKUPDATE_FUZZ_SECONDS:-10}"
 
 stage "benchmark build" build release
+stage "release archives" scripts/check-archives.sh build/release build/windows
 
 rm -f build-*.log
 echo

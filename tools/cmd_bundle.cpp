@@ -6,11 +6,16 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "ini/ini_store.h"
 #include "pak/pack_checks.h"
+#include "platform/executable_image.h"
+#include "platform/package_record.h"
 #include "platform/resource_table.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
@@ -88,6 +93,56 @@ bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlo
   return false;
 }
 
+// Every "[pack%d]" name of the configuration must have its pack in the package, or
+// the installer would refuse the package as damaged.
+bool merge_packs_present(const std::vector<platform::NamedBlob>& blobs) {
+  const auto config = std::find_if(blobs.begin(), blobs.end(), [](const platform::NamedBlob& blob) {
+    return platform::resource_name_equal(blob.name, "UPDATA.INI");
+  });
+  if (config == blobs.end() || config->bytes.size() > 0x7FFFFFFF) return true;
+  IniStore ini;
+  ini.parse(reinterpret_cast<const char*>(config->bytes.data()), std::int32_t(config->bytes.size()));
+  for (int n = 0;; ++n) {
+    const std::string section = "[pack" + std::to_string(n) + "]";
+    const char* name = ini.get(section.c_str(), "name", nullptr);
+    if (name == nullptr) return true;
+    const std::string file = std::string(name) + ".pak";
+    const bool found = std::any_of(blobs.begin(), blobs.end(), [&](const platform::NamedBlob& blob) {
+      return platform::resource_name_equal(blob.name, file);
+    });
+    if (!found) {
+      std::cerr << "pak: UPDATA.INI names the merge pack " << display_path(name) << " in " << section
+                << ", but the package folder has no " << display_path(file) << "\n";
+      return false;
+    }
+  }
+}
+
+// The stub's own program, without any package it carries; nothing (said on stderr)
+// for a file that is no installer stub, a signed one, or a Windows stub with a
+// compiled-in package.
+std::optional<std::span<const std::uint8_t>> stub_program(const std::string& stub_path,
+                                                          const std::vector<std::uint8_t>& stub) {
+  const auto image = platform::inspect_executable(stub);
+  if (!image) {
+    std::cerr << "pak: " << stub_path << ": not an installer stub (neither an ELF nor a PE executable)\n";
+    return std::nullopt;
+  }
+  if (image->signature_size != 0) {
+    std::cerr << "pak: " << stub_path
+              << ": the stub carries an Authenticode signature, which a package appended after it would break; "
+                 "bundle the unsigned stub, then sign the result\n";
+    return std::nullopt;
+  }
+  if (image->has_compiled_package) {
+    std::cerr << "pak: " << stub_path
+              << ": the stub has an update package compiled in, which the installer would use instead; "
+                 "bundle the bare stub (updater-stub.exe)\n";
+    return std::nullopt;
+  }
+  return std::span<const std::uint8_t>(stub).first(std::size_t(image->image_end));
+}
+
 int bundle(const std::string& stub_path, const std::string& package_dir, const std::string& out_path) {
   std::vector<std::uint8_t> stub;
   std::string read_error;
@@ -95,11 +150,15 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
     std::cerr << "pak: " << stub_path << ": cannot read the installer stub: " << read_error << "\n";
     return 1;
   }
+  const auto program = stub_program(stub_path, stub);
+  if (!program) return 1;
   std::error_code error;
   std::vector<platform::NamedBlob> blobs;
   if (!collect_package(package_dir, blobs)) return 1;
-  if (!packs_sound(package_dir, blobs)) return 1;
-  auto bundled = platform::append_resource_table(stub, blobs);
+  if (!packs_sound(package_dir, blobs) || !merge_packs_present(blobs)) return 1;
+  // The checksum record comes last, over every file before it.
+  blobs.push_back({platform::PACKAGE_RECORD_NAME, platform::make_package_record(blobs)});
+  auto bundled = platform::append_resource_table(*program, blobs);
   if (!bundled) {
     std::cerr << "pak: the package cannot be attached (too many files or a bad name)\n";
     return 1;
@@ -129,7 +188,9 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
 
 void add_bundle_command(CLI::App& app, int& exit_code) {
   auto* command =
-      app.add_subcommand("bundle", "Attach an update package (UPDATA.INI, NOTE.TXT, *.pak) to the installer");
+      app.add_subcommand("bundle",
+                         "Attach an update package (UPDATA.INI, NOTE.TXT, *.pak) and its checksum record to the "
+                         "installer stub (Linux or Windows; sign a Windows installer after bundling)");
   static std::string stub, package_dir, out;
   command->add_option("STUB", stub, "installer program without a package (or with one to replace)")->required();
   command->add_option("PACKAGE_DIR", package_dir, "folder holding UPDATA.INI, NOTE.TXT, DLL.PAK and merge packs")
@@ -138,6 +199,31 @@ void add_bundle_command(CLI::App& app, int& exit_code) {
   command->callback([&exit_code] { exit_code = bundle(stub, package_dir, out); });
 }
 
+// pak record PACKAGE_DIR OUT: the checksum record alone, for a package compiled into
+// the Windows installer as resources.
+int write_record(const std::string& package_dir, const std::string& out_path) {
+  std::vector<platform::NamedBlob> blobs;
+  if (!collect_package(package_dir, blobs)) return 1;
+  const std::vector<std::uint8_t> record = platform::make_package_record(blobs);
+  std::ofstream file(out_path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(record.data()), std::streamsize(record.size()));
+  file.close();
+  if (file) return 0;
+  std::cerr << "pak: cannot write " << out_path << "\n";
+  return 1;
+}
+
+void add_record_command(CLI::App& app, int& exit_code) {
+  auto* command = app.add_subcommand(
+      "record", "Write the checksum record of an update package (for a package compiled into the installer)");
+  static std::string package_dir, out;
+  command->add_option("PACKAGE_DIR", package_dir, "folder holding UPDATA.INI, NOTE.TXT, DLL.PAK and merge packs")
+      ->required();
+  command->add_option("OUT", out, "the record to write (PACKAGE.CRC)")->required();
+  command->callback([&exit_code] { exit_code = write_record(package_dir, out); });
+}
+
 CommandRegistration registration{90, add_bundle_command};
+CommandRegistration record_registration{91, add_record_command};
 
 }  // namespace

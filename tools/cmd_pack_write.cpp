@@ -102,12 +102,14 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
   auto stage = [&](const fs::path& path, bool is_dir) {
     std::string name;
     for (const fs::path& part : fs::relative(path, dir, error)) {
-      std::string system;
-      if (!to_system(part.string(), system)) {
+      // Through the name's native form, never the narrow string: on Windows that is
+      // UTF-8, not code page 950.
+      const auto converted = platform::file_name_to_cp950(part);
+      if (!converted) {
         problems.problem(path.string(), "the name has characters outside code page 950");
         return;
       }
-      name += (name.empty() ? "" : "\\") + system;
+      name += (name.empty() ? "" : "\\") + *converted;
     }
     if (is_dir) name += "\\";
     fold_name(name);

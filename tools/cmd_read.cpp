@@ -5,6 +5,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,9 @@
 #include "pak/pack_walk.h"
 #include "pak/path_lookup.h"
 #include "platform/codepage.h"
+#include "platform/executable_image.h"
+#include "platform/package_record.h"
+#include "platform/resource_table.h"
 #include "platform/text.h"
 #include "tools/command_registry.h"
 #include "tools/display_path.h"
@@ -128,9 +133,60 @@ int cat(const std::string& pack_path, const std::string& typed_path) {
   return 0;
 }
 
+// pak verify of an installer: its appended package table, the checksum record against
+// every file, and every pack inside. Problems go to stdout, one a line.
+int verify_installer(const std::string& path, const std::vector<std::uint8_t>& file) {
+  const platform::AttachedTable attached = platform::locate_attached_table(file);
+  if (attached.state == platform::AttachedState::none) {
+    std::cerr << "pak: " << path << ": an installer without an update package attached\n";
+    return 1;
+  }
+  if (attached.state == platform::AttachedState::damaged) {
+    std::cout << "package table: cut short or damaged\n";
+    std::cerr << "pak: " << path << ": 1 problem\n";
+    return 1;
+  }
+  auto lookup = [&](std::string_view name) -> std::optional<std::span<const std::uint8_t>> {
+    for (const auto& entry : attached.table.entries)
+      if (platform::resource_name_equal(entry.name, name))
+        return std::span<const std::uint8_t>(file).subspan(std::size_t(entry.offset), std::size_t(entry.size));
+    return std::nullopt;
+  };
+  std::vector<std::string> names;
+  for (const auto& entry : attached.table.entries) names.push_back(entry.name);
+  std::uint64_t problems = 0;
+  for (const auto& problem : platform::check_package_files(lookup, names)) {
+    std::cout << display_path(problem.name) << ": " << problem.text << "\n";
+    ++problems;
+  }
+  if (!lookup("UPDATA.INI")) {
+    std::cout << "UPDATA.INI: missing\n";
+    ++problems;
+  }
+  std::uint64_t packs = 0;
+  for (const auto& entry : attached.table.entries) {
+    const std::string& name = entry.name;
+    if (name.size() < 4 || !platform::resource_name_equal(std::string_view(name).substr(name.size() - 4), ".pak"))
+      continue;
+    ++packs;
+    const auto bytes = *lookup(name);
+    problems += pak::check_pack(bytes.data(), bytes.size(), [&](const pak::WalkProblem& problem) {
+                  std::cout << display_path(name) << ": " << problem_line(problem) << "\n";
+                }).problems;
+  }
+  if (problems != 0) {
+    std::cerr << "pak: " << path << ": " << problems << " problem" << (problems == 1 ? "" : "s") << "\n";
+    return 1;
+  }
+  std::cout << "ok: installer package of " << attached.table.entries.size() - 1 << " files, checksums match, " << packs
+            << " pack" << (packs == 1 ? "" : "s") << " sound\n";
+  return 0;
+}
+
 int verify(const std::string& pack_path) {
   std::vector<std::uint8_t> pack;
   if (!read_pack(pack_path, pack)) return 1;
+  if (platform::inspect_executable(pack)) return verify_installer(pack_path, pack);
   const pak::PackCheckSummary summary = pak::check_pack(
       pack.data(), pack.size(), [](const pak::WalkProblem& problem) { std::cout << problem_line(problem) << "\n"; });
   if (summary.problems != 0) {
@@ -161,8 +217,9 @@ void add_inspect_commands(CLI::App& app, int& exit_code) {
   cat_command->callback([&exit_code] { exit_code = cat(cat_pack, cat_path); });
 
   auto* verify_command = app.add_subcommand(
-      "verify", "Check a pack: bounds, table order, folded names, end records, every EnCode stream decoded");
-  verify_command->add_option("PACK", verify_pack, "the pack file")->required();
+      "verify", "Check a pack: bounds, table order, folded names, end records, every EnCode stream decoded; of a "
+      "bundled installer: its package table, every file's checksum and every pack");
+  verify_command->add_option("PACK", verify_pack, "the pack file, or a bundled installer")->required();
   verify_command->callback([&exit_code] { exit_code = verify(verify_pack); });
 }
 

@@ -2,7 +2,9 @@
 // executable, once as they are and once with the table's magic forced into their last
 // bytes; whatever the reader accepts must lie inside the file. Then blobs made from the
 // input are appended to a program made from the input and must read back equal; a
-// second append of the same blobs must give the same file.
+// second append of the same blobs must give the same file. The input is also read as
+// a package's checksum record, and a record made of the blobs must read back and
+// check every blob as sound, and find any changed byte.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -13,8 +15,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/package_record.h"
 #include "platform/resource_table.h"
 
 namespace {
@@ -38,6 +42,8 @@ void check_inside(std::span<const std::uint8_t> file, const platform::ResourceTa
     for (std::uint64_t i = 0; i < entry.size; ++i) sum = std::uint8_t(sum + file[std::size_t(entry.offset + i)]);
   }
 }
+
+void check_record(std::vector<platform::NamedBlob> blobs);
 
 void parse_as_executable(std::span<const std::uint8_t> file) {
   if (auto table = platform::parse_resource_table(file)) check_inside(file, *table);
@@ -82,12 +88,56 @@ void round_trip(FuzzedDataProvider& input) {
   }
   const auto again = platform::append_resource_table(*bundled, blobs);
   check(again.has_value() && *again == *bundled);
+  check_record(blobs);
+}
+
+// Whatever parses as a record keeps its limits.
+void parse_as_record(std::span<const std::uint8_t> bytes) {
+  const auto record = platform::parse_package_record(bytes);
+  if (!record) return;
+  check(record->size() <= platform::RESOURCE_MAX_COUNT);
+  for (std::size_t i = 0; i < record->size(); ++i) {
+    const auto& name = (*record)[i].name;
+    check(!name.empty() && name.size() <= platform::RESOURCE_MAX_NAME_LENGTH);
+    for (std::size_t j = 0; j < i; ++j) check(!platform::resource_name_equal((*record)[j].name, name));
+  }
+}
+
+// The record of distinct blobs lists each; every blob checks as sound, and a flipped
+// byte in any of them is found.
+void check_record(std::vector<platform::NamedBlob> blobs) {
+  std::vector<platform::NamedBlob> distinct;
+  for (auto& blob : blobs) {
+    bool seen = platform::resource_name_equal(blob.name, platform::PACKAGE_RECORD_NAME);
+    for (const auto& kept : distinct) seen = seen || platform::resource_name_equal(kept.name, blob.name);
+    if (!seen) distinct.push_back(std::move(blob));
+  }
+  std::vector<std::uint8_t> record = platform::make_package_record(distinct);
+  const auto parsed = platform::parse_package_record(record);
+  check(parsed && parsed->size() == distinct.size());
+  std::vector<std::string> names;
+  for (const auto& blob : distinct) names.push_back(blob.name);
+  auto lookup = [&](std::string_view name) -> std::optional<std::span<const std::uint8_t>> {
+    if (platform::resource_name_equal(name, platform::PACKAGE_RECORD_NAME))
+      return std::span<const std::uint8_t>(record);
+    for (const auto& blob : distinct)
+      if (platform::resource_name_equal(blob.name, name)) return std::span<const std::uint8_t>(blob.bytes);
+    return std::nullopt;
+  };
+  check(platform::check_package_files(lookup, names).empty());
+  for (auto& blob : distinct) {
+    if (blob.bytes.empty()) continue;
+    blob.bytes[blob.bytes.size() / 2] ^= 0x01;
+    check(platform::check_package_files(lookup, names).size() == 1);
+    blob.bytes[blob.bytes.size() / 2] ^= 0x01;
+  }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   parse_as_executable({data, size});
+  parse_as_record({data, size});
   if (size >= platform::RESOURCE_FOOTER_SIZE) {
     std::vector<std::uint8_t> file(data, data + size);  // exact size: a read past it shows
     std::memcpy(file.data() + size - 8, "PKUPRSRC", 8);

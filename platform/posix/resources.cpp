@@ -15,7 +15,8 @@ namespace {
 
 struct LoadedTable {
   const std::uint8_t* file = nullptr;
-  std::optional<ResourceTable> table;
+  AttachedTable attached;
+  OwnTable summary;
 };
 
 LoadedTable load_own_table() {
@@ -27,23 +28,32 @@ LoadedTable load_own_table() {
     void* view = ::mmap(nullptr, std::size_t(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
     if (view != MAP_FAILED) {
       loaded.file = static_cast<const std::uint8_t*>(view);
-      loaded.table = parse_resource_table({loaded.file, std::size_t(info.st_size)});
-      if (!loaded.table) {
+      loaded.attached = locate_attached_table({loaded.file, std::size_t(info.st_size)});
+      if (loaded.attached.state != AttachedState::sound) {
         ::munmap(view, std::size_t(info.st_size));
         loaded.file = nullptr;
       }
     }
   }
   ::close(fd);
+  loaded.summary.damaged = loaded.attached.state == AttachedState::damaged;
+  for (const auto& entry : loaded.attached.table.entries) loaded.summary.names.push_back(entry.name);
+  return loaded;
+}
+
+const LoadedTable& own_table() {
+  static const LoadedTable loaded = load_own_table();
   return loaded;
 }
 
 }  // namespace
 
+const OwnTable& own_attached_table() { return own_table().summary; }
+
 std::optional<ByteView> find_own_resource(std::string_view name) {
-  static const LoadedTable loaded = load_own_table();
-  if (!loaded.table) return std::nullopt;
-  for (const auto& entry : loaded.table->entries)
+  const LoadedTable& loaded = own_table();
+  if (loaded.file == nullptr) return std::nullopt;
+  for (const auto& entry : loaded.attached.table.entries)
     if (resource_name_equal(entry.name, name)) return ByteView{loaded.file + entry.offset, std::size_t(entry.size)};
   return std::nullopt;
 }

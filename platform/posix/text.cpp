@@ -57,4 +57,8 @@ std::optional<std::string> cp950_to_utf8(std::string_view text, bool replace_inv
 
 std::optional<std::string> utf8_to_cp950(std::string_view text) { return convert(text, "CP950", "UTF-8", false); }
 
+std::optional<std::string> file_name_to_cp950(const std::filesystem::path& name) {
+  return utf8_to_cp950(name.string());
+}
+
 }  // namespace platform

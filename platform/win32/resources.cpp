@@ -1,5 +1,6 @@
-// Win32 resources: RT_RCDATA blobs of the program's own module. Resource names are
-// matched without regard to case by the system.
+// Win32 resources: RT_RCDATA blobs of the program's own module, matched without
+// regard to case by the system; then the table appended to the program's file
+// (resource_table.h), mapped read-only once for the run of the program.
 
 #include "platform/resources.h"
 
@@ -7,11 +8,55 @@
 
 #include <string>
 
-namespace platform {
+#include "platform/resource_table.h"
 
-std::optional<ByteView> find_own_resource(std::string_view name) {
-  const std::string name_text(name);
-  HRSRC resource = FindResourceA(nullptr, name_text.c_str(), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+namespace platform {
+namespace {
+
+struct LoadedTable {
+  const std::uint8_t* file = nullptr;
+  AttachedTable attached;
+  OwnTable summary;
+};
+
+LoadedTable load_own_table() {
+  LoadedTable loaded;
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+  if (length == 0 || length >= path.size()) return loaded;
+  path.resize(length);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return loaded;
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && std::uint64_t(size.QuadPart) <= SIZE_MAX) {
+    HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping != nullptr) {
+      const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+      CloseHandle(mapping);  // the view keeps the mapping alive
+      if (view != nullptr) {
+        loaded.file = static_cast<const std::uint8_t*>(view);
+        loaded.attached = locate_attached_table({loaded.file, std::size_t(size.QuadPart)});
+        if (loaded.attached.state != AttachedState::sound) {
+          UnmapViewOfFile(view);
+          loaded.file = nullptr;
+        }
+      }
+    }
+  }
+  CloseHandle(file);
+  loaded.summary.damaged = loaded.attached.state == AttachedState::damaged;
+  for (const auto& entry : loaded.attached.table.entries) loaded.summary.names.push_back(entry.name);
+  return loaded;
+}
+
+const LoadedTable& own_table() {
+  static const LoadedTable loaded = load_own_table();
+  return loaded;
+}
+
+std::optional<ByteView> find_compiled_resource(const std::string& name) {
+  HRSRC resource = FindResourceA(nullptr, name.c_str(), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
   if (!resource) return std::nullopt;
   HGLOBAL loaded = LoadResource(nullptr, resource);
   if (!loaded) return std::nullopt;
@@ -19,6 +64,19 @@ std::optional<ByteView> find_own_resource(std::string_view name) {
   const void* bytes = LockResource(loaded);
   if (!bytes) return std::nullopt;
   return ByteView{static_cast<const std::uint8_t*>(bytes), size};
+}
+
+}  // namespace
+
+const OwnTable& own_attached_table() { return own_table().summary; }
+
+std::optional<ByteView> find_own_resource(std::string_view name) {
+  if (auto compiled = find_compiled_resource(std::string(name))) return compiled;
+  const LoadedTable& loaded = own_table();
+  if (loaded.file == nullptr) return std::nullopt;
+  for (const auto& entry : loaded.attached.table.entries)
+    if (resource_name_equal(entry.name, name)) return ByteView{loaded.file + entry.offset, std::size_t(entry.size)};
+  return std::nullopt;
 }
 
 }  // namespace platform

@@ -31,4 +31,17 @@ std::optional<std::string> cp950_to_utf8(std::string_view text, bool replace_inv
 
 std::optional<std::string> utf8_to_cp950(std::string_view text) { return convert(text, 950, CP_UTF8, false); }
 
+std::optional<std::string> file_name_to_cp950(const std::filesystem::path& name) {
+  // The narrow names of std::filesystem are UTF-8 here, not the ANSI code page: go
+  // through the UTF-16 name.
+  const std::wstring wide = name.wstring();
+  if (wide.empty()) return std::string();
+  BOOL lossy = FALSE;
+  const int length = WideCharToMultiByte(950, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, &lossy);
+  if (length <= 0 || lossy) return std::nullopt;
+  std::string out(std::size_t(length), '\0');
+  WideCharToMultiByte(950, 0, wide.data(), int(wide.size()), out.data(), length, nullptr, nullptr);
+  return out;
+}
+
 }  // namespace platform

@@ -162,5 +162,147 @@ run_updater "$t/updater-empty-ini" "$t" 'ok\n' "$t/out-empty-ini"
 check "empty updata.ini: exit code 0" test "$(cat "$t/out-empty-ini.rc")" = 0
 check "empty updata.ini: no output" test ! -s "$t/out-empty-ini"
 
+# --- Damaged packages: the installer says so, exits 2, and changes nothing ---------
+# The bundle is the stub, then each package file 8-byte aligned in name order, then
+# the checksum record, the entries and the footer.
+blob_offset() {  # blob_offset NAME: where NAME lies in $updater
+  local at name size
+  at=$(stat -c %s "$stub")
+  for name in $(cd "$package" && find . -maxdepth 1 -type f \( -iname '*.pak' -o -iname updata.ini -o -iname note.txt \) |
+                sed 's|^\./||' | LC_ALL=C sort) PACKAGE.CRC; do
+    at=$(( (at + 7) / 8 * 8 ))
+    if [ "$name" = "$1" ]; then echo "$at"; return; fi
+    size=$(stat -c %s "$package/$name")
+    at=$((at + size))
+  done
+}
+flip_byte() {  # flip_byte FILE OFFSET
+  local old
+  old=$(od -An -tu1 -j "$2" -N1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $((old ^ 1)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+put_u64() {  # put_u64 FILE OFFSET VALUE
+  local bytes="" i
+  for i in 0 1 2 3 4 5 6 7; do bytes="$bytes$(printf '\\%03o' $(( ($3 >> (8 * i)) & 255 )))"; done
+  printf "$bytes" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+u64_at() { od -An -tu8 -j "$2" -N8 "$1" | tr -d ' '; }
+damaged_variants=()
+for name in DATA.pak DLL.pak NOTE.TXT UPDATA.INI PACKAGE.CRC; do
+  cp "$updater" "$work/damaged-flip-$name"
+  at=$(blob_offset "$name")
+  flip_byte "$work/damaged-flip-$name" $((at + 3))
+  damaged_variants+=("flip-$name")
+done
+size=$(stat -c %s "$updater")
+for cut in 1 32 1000 100000; do
+  head -c $((size - cut)) "$updater" >"$work/damaged-cut-$cut"
+  damaged_variants+=("cut-$cut")
+done
+entries=$(u64_at "$updater" $((size - 24)))
+first_size=$(u64_at "$updater" $((entries + 8)))
+for lie in larger smaller huge; do
+  cp "$updater" "$work/damaged-size-$lie"
+  case $lie in
+    larger) value=$((first_size + 8)) ;;
+    smaller) value=$((first_size - 1)) ;;
+    huge) value=$(( (1 << 62) )) ;;
+  esac
+  put_u64 "$work/damaged-size-$lie" $((entries + 8)) "$value"
+  damaged_variants+=("size-$lie")
+done
+for variant in "${damaged_variants[@]}"; do
+  chmod +x "$work/damaged-$variant"
+  for mode in dialog silent; do
+    t=$work/damaged-run-$variant-$mode
+    "$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+    before=$(snapshot "$t")
+    if [ $mode = dialog ]; then
+      run_updater "$work/damaged-$variant" "$t/win" 'ok\n' "$t/out"
+      check "damaged $variant: the message says the download is damaged" contains "$t/out" "更新檔已損壞"
+    else
+      (cd "$t" && WINDIR="$t/win" "$work/damaged-$variant" /S /LOG="$t/install.log" >"$t/out" 2>"$t/err" </dev/null)
+      echo $? >"$t/out.rc"
+      check "damaged $variant /S: said on stderr" contains "$t/err" "damaged"
+      check "damaged $variant /S: logged" contains "$t/install.log" "result 2"
+      rm -f "$t/install.log" "$t/err"
+    fi
+    check "damaged $variant $mode: exit code 2" test "$(cat "$t/out.rc")" = 2
+    rm -f "$t/out" "$t/out.rc"
+    check "damaged $variant $mode: nothing changed" test "$before" = "$(snapshot "$t")"
+  done
+  check "damaged $variant: pak verify fails" sh -c "! '$pak' verify '$work/damaged-$variant'"
+done
+check "pak verify of the bundled installer" sh -c "'$pak' verify '$updater' | grep -q '^ok: installer package of 4 files'"
+
+# --- Unattended installs: /S, /D=, /LOG= and their exit codes ---------------------
+run_silent() {  # run_silent EXE WINDIR NAME ARGS...: output in $work/NAME.{out,err,rc}
+  local exe=$1 windir=$2 name=$3
+  shift 3
+  (cd "$work" && WINDIR="$windir" "$exe" "$@" >"$work/$name.out" 2>"$work/$name.err" </dev/null)
+  echo $? >"$work/$name.rc"
+}
+t=$work/silent
+"$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+run_silent "$updater" "$t/win" silent /S "/LOG=$t/install.log"
+check "/S: exit code 0" test "$(cat "$work/silent.rc")" = 0
+check "/S: shows nothing" test ! -s "$work/silent.out"
+check "/S: payload written as the dialog writes it" same_files "$work/expected/payload" "$t/game"
+check "/S: merged pack as the dialog merges it" cmp "$work/expected/data.pak" "$t/game/data.pak"
+check "/S: log lists a written file" has_line "$t/install.log" "written $t/game\\\\config\\keys.ini"
+check "/S: log lists the merged pack" has_line "$t/install.log" "merged $t/game\\data.pak"
+check "/S: log ends with the result" has_line "$t/install.log" "result 0"
+
+t=$work/silent-dir
+"$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+mkdir -p "$t/other dir"
+before=$(snapshot "$t/game")
+run_silent "$updater" "$t/win" silent-dir --silent --dir "$t/other dir"
+check "--dir: exit code 0" test "$(cat "$work/silent-dir.rc")" = 0
+check "--dir: payload in the other folder" same_files "$work/expected/payload" "$t/other dir"
+check "--dir: merge as loose files without a game pack" same_files "$work/expected/merge" "$t/other dir/data"
+check "--dir: game folder untouched" test "$before" = "$(snapshot "$t/game")"
+mkdir -p "$t/third dir"
+run_silent "$updater" "$t/win" silent-d /S "/D=$t/third dir"
+check "/D= with a space: payload there" same_files "$work/expected/payload" "$t/third dir"
+
+t=$work/silent-locked
+"$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+rm "$t/game/readme.txt"
+mkdir -p "$t/game/readme.txt/inside"  # a folder where the file goes: it cannot be written
+run_silent "$updater" "$t/win" silent-locked /S --log "$t/install.log"
+check "unwritable file: exit code 4" test "$(cat "$work/silent-locked.rc")" = 4
+check "unwritable file: on stderr" contains "$work/silent-locked.err" "failed $t/game\\\\readme.txt"
+check "unwritable file: in the log" contains "$t/install.log" "failed $t/game\\\\readme.txt"
+check "unwritable file: the other files are written" cmp "$work/expected/payload/config/keys.ini" \
+  "$t/game/config/keys.ini"
+check "unwritable file: the pack is merged" cmp "$work/expected/data.pak" "$t/game/data.pak"
+
+t=$work/silent-unknown
+mkdir -p "$t/win"
+before=$(snapshot "$t")
+run_silent "$updater" "$t/win" silent-unknown /S
+check "game folder unknown: exit code 3" test "$(cat "$work/silent-unknown.rc")" = 3
+check "game folder unknown: said on stderr" contains "$work/silent-unknown.err" "refused PakDemo.ini"
+check "game folder unknown: nothing written" test "$before" = "$(snapshot "$t")"
+run_silent "$updater" "$t/win" silent-missing /S "/D=$t/missing"
+check "missing folder: exit code 3" test "$(cat "$work/silent-missing.rc")" = 3
+check "missing folder: not made" test ! -e "$t/missing"
+
+run_silent "$updater" "$t/win" silent-usage /S /X
+check "unknown option: exit code 1" test "$(cat "$work/silent-usage.rc")" = 1
+check "unknown option: usage on stderr" contains "$work/silent-usage.err" "usage: updater"
+check "unknown option: nothing written" test "$before" = "$(snapshot "$t")"
+
+# The dialog takes /D= and /LOG= too, and still ends with 0.
+t=$work/dialog-dir
+"$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+mkdir -p "$t/other"
+(cd "$work" && printf 'ok\n' | WINDIR="$t/win" "$updater" "/LOG=$t/install.log" "/D=$t/other" >"$t/out" 2>&1)
+check "dialog with /D=: exit code 0" test $? = 0
+check "dialog with /D=: the folder proposed" has_line "$t/out" "Path: $t/other"
+check "dialog with /D=: payload there" same_files "$work/expected/payload" "$t/other"
+check "dialog with /LOG=: log written" has_line "$t/install.log" "result 0"
+
 echo "$failures failed"
 [ "$failures" -eq 0 ]

@@ -3,9 +3,9 @@
 #
 #   wine_run_e2e.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR [OUT_DIR]
 #
-# Needs, from the Windows build: app/updater_stub.exe, app/updater.exe (with the demo
+# Needs, from the Windows build: tools/updater-stub.exe, app/updater.exe (with the demo
 # package), tests/e2e/dialog_probe.exe and tests/e2e/fake_game.exe; from the Linux
-# build: tools/pak, app/updater_stub and demo/updater. OUT_DIR (default
+# build: tools/pak, tools/updater-stub and demo/updater. OUT_DIR (default
 # WINDOWS_BUILD_DIR/e2e-wine-run) receives a screenshot mid-run and the logs. Cases:
 #   responsive  a payload of 3,000 files and a merge into a 200 MB pack: while the run
 #               works the dialog answers WM_NULL within 200 ms at every probe, the
@@ -25,12 +25,12 @@ out=$(realpath -m "${3:-$win_build/e2e-wine-run}")
 here=$(cd "$(dirname "$0")" && pwd)
 make_game=$here/../../demo/make-demo-game.sh
 
-stub_exe=$win_build/app/updater_stub.exe
+stub_exe=$win_build/tools/updater-stub.exe
 demo_exe=$win_build/app/updater.exe
 probe_exe=$win_build/tests/e2e/dialog_probe.exe
 game_exe=$win_build/tests/e2e/fake_game.exe
 pak=$linux_build/tools/pak
-linux_stub=$linux_build/app/updater_stub
+linux_stub=$linux_build/tools/updater-stub
 linux_demo=$linux_build/demo/updater
 for needed in "$stub_exe" "$demo_exe" "$probe_exe" "$game_exe" "$pak" "$linux_stub" "$linux_demo"; do
   if [ ! -f "$needed" ]; then

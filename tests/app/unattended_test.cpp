@@ -1,0 +1,343 @@
+// Unattended installs: the command line, the install without a window and its exit
+// code and log, and the integrity check of the package made before the run.
+
+#include "app/unattended.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/package_check.h"
+#include "app/program.h"
+#include "app/run_messages.h"
+#include "app/run_report.h"
+#include "app/update_run.h"
+#include "pak/write_messages.h"
+#include "platform/package_record.h"
+#include "tests/app/test_files.h"
+
+namespace {
+
+TEST(InstallOptions, FollowTheConventionsOfWindowsInstallers) {
+  struct Case {
+    std::vector<std::string> arguments;
+    bool silent;
+    std::optional<std::string> folder, log;
+  };
+  const Case cases[] = {
+      {{}, false, {}, {}},
+      {{"/S"}, true, {}, {}},
+      {{"--silent"}, true, {}, {}},
+      {{"/S", "/D=C:\\Games\\QRM"}, true, "C:\\Games\\QRM", {}},
+      // /D= takes the rest of the line, spaces included.
+      {{"/S", "/D=C:\\Program", "Files\\QRM", "/LOG=x"}, true, "C:\\Program Files\\QRM /LOG=x", {}},
+      {{"/d=C:\\QRM"}, false, "C:\\QRM", {}},
+      {{"--dir", "/opt/qrm", "--silent"}, true, "/opt/qrm", {}},
+      {{"--dir=/opt/q r m"}, false, "/opt/q r m", {}},
+      {{"/LOG=install.log", "/S"}, true, {}, "install.log"},
+      {{"/log=C:\\x.log"}, false, {}, "C:\\x.log"},
+      {{"--log", "a b.log"}, false, {}, "a b.log"},
+      {{"--log=a.log", "--dir", "\xB9\x43\xC0\xB8\\\xA5\x5C"}, false, "\xB9\x43\xC0\xB8\\\xA5\x5C", "a.log"},
+  };
+  for (const Case& c : cases) {
+    const ParsedOptions parsed = parse_install_options(c.arguments);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->silent, c.silent);
+    EXPECT_EQ(parsed.options->folder, c.folder);
+    EXPECT_EQ(parsed.options->log_file, c.log);
+  }
+  EXPECT_TRUE(parse_install_options({"/?"}).options->help);
+  EXPECT_TRUE(parse_install_options({"--help"}).options->help);
+}
+
+TEST(InstallOptions, AnythingElseIsRefusedWithAReason) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"/s"},  // /S is case-sensitive, as Windows installers take it
+      {"/silent"},
+      {"-S"},
+      {"/S", "/S"},
+      {"--silent", "/S"},
+      {"/D="},
+      {"--dir"},
+      {"--dir", ""},
+      {"--dir=a", "--dir=b"},
+      {"--dir=a", "/D=b"},
+      {"/LOG="},
+      {"--log"},
+      {"/LOG=a", "--log", "b"},
+      {"install"},
+      {""},
+  };
+  for (const auto& arguments : cases) {
+    const ParsedOptions parsed = parse_install_options(arguments);
+    EXPECT_FALSE(parsed.options) << (arguments.empty() ? "" : arguments.front());
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+TEST(RunReport, TheWorstOutcomeDecidesTheExitCode) {
+  struct Event {
+    const char* text;
+    int code;
+  };
+  const Event events[] = {
+      {pak::FILE_LOCKED_TEXT, EXIT_FILES_NOT_WRITTEN},
+      {pak::LINK_IN_WAY_TEXT, EXIT_FILES_NOT_WRITTEN},
+      {GAME_PACK_UNREADABLE_TEXT, EXIT_FILES_NOT_WRITTEN},
+      {"file path is longer than 259 bytes", EXIT_FILES_NOT_WRITTEN},
+      {FOLDER_MISSING_TEXT, EXIT_FOLDER_NOT_SETTLED},
+      {FOLDER_REFUSED_TEXT, EXIT_FOLDER_NOT_SETTLED},
+      {FOLDER_TOO_LONG_TEXT, EXIT_FOLDER_NOT_SETTLED},
+      {PACKAGE_DAMAGED_TEXT, EXIT_PACKAGE_DAMAGED},
+  };
+  for (const Event& event : events) {
+    RunReport report;
+    report.written("C:\\QRM\\a.dll");
+    EXPECT_EQ(report.exit_code(), EXIT_DONE);
+    report.problem(event.text, "C:\\QRM\\b.dll");
+    EXPECT_EQ(report.exit_code(), event.code) << event.text;
+    // A lesser problem afterwards leaves the code as it is.
+    report.problem(pak::FILE_LOCKED_TEXT, "C:\\QRM\\c.dll");
+    EXPECT_EQ(report.exit_code(), event.code) << event.text;
+    EXPECT_EQ(report.problem_lines().size(), 2u);
+  }
+  RunReport report;
+  report.written("C:\\\xB9\x43\xC0\xB8\\a.dll");
+  report.merged("C:\\QRM\\data.pak");
+  report.problem(pak::FILE_LOCKED_TEXT, "C:\\QRM\\b\ndll");
+  EXPECT_EQ(report.log_text(),
+            "written C:\\遊戲\\a.dll\n"
+            "merged C:\\QRM\\data.pak\n"
+            "failed C:\\QRM\\b dll: cannot be written (locked by a running program, no access or disk full)\n"
+            "result 4\n");
+}
+
+// The unattended run in a scratch folder with a stand-in package.
+class UnattendedTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    update_ini.clear();
+    install_ini.clear();
+    game = scratch.path() / "game";
+    std::filesystem::create_directories(game);
+    host.windows_directory = [this] { return (scratch.path() / "windows").string(); };
+    host.find_resource = [](std::string_view name) { return platform::find_resource(name); };
+  }
+  void TearDown() override {
+    update_ini.clear();
+    install_ini.clear();
+    system_archive.close();
+    install_dir.clear();
+    set_active_run_report(nullptr);
+  }
+  void configure(const std::string& text) { update_ini.parse(text.data(), std::int32_t(text.size())); }
+  int run(InstallOptions options) { return run_unattended(options, host, report); }
+
+  ScratchDir scratch;
+  std::filesystem::path game;
+  PackageStandIn package;
+  DialogHost host;
+  RunReport report;
+};
+
+TEST_F(UnattendedTest, InstallsIntoTheProposedFolderAndLogsEveryFile) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}, {"bin\\b.dll", "new b"}}));
+  package.add("data.pak", make_pack({{"m.map", "new map"}}));
+  write_bytes(game / "data.pak", make_pack({{"old.map", "kept"}}));
+  configure("[inst]\r\ndir=" + game.string() + "\r\n[pack0]\r\nname=data\r\n");
+  InstallOptions options;
+  options.silent = true;
+
+  EXPECT_EQ(run(options), EXIT_DONE);
+  EXPECT_EQ(read_bytes(game / "a.txt"), "new a");
+  EXPECT_EQ(read_bytes(game / "bin" / "b.dll"), "new b");
+  ASSERT_EQ(report.lines().size(), 3u);
+  EXPECT_EQ(report.lines()[0].rfind("written ", 0), 0u);
+  EXPECT_NE(report.lines()[0].find("a.txt"), std::string::npos);
+  EXPECT_NE(report.lines()[1].find("b.dll"), std::string::npos);
+  EXPECT_EQ(report.lines()[2].rfind("merged ", 0), 0u);
+  EXPECT_NE(report.lines()[2].find("data.pak"), std::string::npos);
+  EXPECT_TRUE(report.problem_lines().empty());
+}
+
+TEST_F(UnattendedTest, AGameThatDoesNotCloseInTimeGivesItsExitCodeAndNothingIsWritten) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  configure("[inst]\r\ndir=" + game.string() + "\r\n");
+  game_still_running = [] { return true; };
+  game_wait_limit = std::chrono::milliseconds(300);
+  InstallOptions options;
+  options.silent = true;
+  const int code = run(options);
+  game_still_running = [] { return false; };
+  game_wait_limit = std::chrono::milliseconds(60000);
+  EXPECT_EQ(code, EXIT_GAME_RUNNING);
+  EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
+  ASSERT_EQ(report.problem_lines().size(), 1u);
+  EXPECT_NE(report.problem_lines()[0].find("the game still ran"), std::string::npos);
+}
+
+TEST_F(UnattendedTest, TheFolderOptionWinsOverTheProposedOne) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  configure("[inst]\r\ndir=" + (scratch.path() / "elsewhere").string() + "\r\n");
+  InstallOptions options;
+  options.silent = true;
+  options.folder = game.string();
+  EXPECT_EQ(run(options), EXIT_DONE);
+  EXPECT_EQ(read_bytes(game / "a.txt"), "new a");
+  EXPECT_FALSE(std::filesystem::exists(scratch.path() / "elsewhere"));
+}
+
+TEST_F(UnattendedTest, AFolderTheDialogWouldNotOfferIsRefusedAndNothingWritten) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  struct Case {
+    const char* what;
+    std::string config;
+    std::optional<std::string> folder;
+  };
+  const Case cases[] = {
+      // The game's INI is not found: the dialog hides OK until a folder is picked.
+      {"game INI missing", "[inst]\r\nwin_ini=QRM.ini\r\ndir=" + game.string() + "\r\n", {}},
+      {"folder option missing", "[inst]\r\n", (scratch.path() / "missing").string()},
+      {"folder option empty after its separators", "[inst]\r\n", std::string("\\")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    update_ini.clear();
+    install_ini.clear();
+    report = RunReport();
+    configure(c.config);
+    InstallOptions options;
+    options.silent = true;
+    options.folder = c.folder;
+    EXPECT_EQ(run(options), EXIT_FOLDER_NOT_SETTLED);
+    ASSERT_EQ(report.problem_lines().size(), 1u);
+    EXPECT_EQ(report.problem_lines()[0].rfind("refused ", 0), 0u) << report.problem_lines()[0];
+    EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
+  }
+}
+
+TEST_F(UnattendedTest, AFileThatCannotBeWrittenIsLoggedAndTheOthersAreWritten) {
+  package.add("dll.pak", make_pack({{"blocked.txt", "x"}, {"free.txt", "written"}}));
+  // A folder where the file should go: it can be neither created nor replaced.
+  std::filesystem::create_directories(game / "blocked.txt" / "inside");
+  configure("[inst]\r\ndir=" + game.string() + "\r\n");
+  InstallOptions options;
+  options.silent = true;
+  EXPECT_EQ(run(options), EXIT_FILES_NOT_WRITTEN);
+  EXPECT_EQ(read_bytes(game / "free.txt"), "written");
+  ASSERT_EQ(report.problem_lines().size(), 1u);
+  EXPECT_EQ(report.problem_lines()[0].rfind("failed ", 0), 0u);
+  EXPECT_NE(report.problem_lines()[0].find("blocked.txt"), std::string::npos);
+  EXPECT_NE(report.log_text().find("written "), std::string::npos);
+  EXPECT_NE(report.log_text().find("result 4\n"), std::string::npos);
+}
+
+TEST_F(UnattendedTest, TheLogIsWrittenWhereAsked) {
+  RunReport logged;
+  logged.written("a.txt");
+  InstallOptions options;
+  options.log_file = (scratch.path() / "install.log").string();
+  std::string errors;
+  EXPECT_TRUE(finish_report(options, logged, errors));
+  EXPECT_EQ(read_bytes(scratch.path() / "install.log"), "written a.txt\nresult 0\n");
+  EXPECT_TRUE(errors.empty());
+
+  options.log_file = (scratch.path() / "no such folder" / "install.log").string();
+  EXPECT_FALSE(finish_report(options, logged, errors));
+  EXPECT_NE(errors.find("log"), std::string::npos);
+}
+
+// A package as the program carries it, with the record pak bundle adds.
+struct SealedPackage {
+  std::map<std::string, std::string> files;
+  std::vector<std::string> table_names;  // as an appended table lists them
+  bool table_damaged = false;
+
+  void seal() {
+    std::vector<platform::NamedBlob> blobs;
+    for (const auto& [name, bytes] : files) blobs.push_back({name, {bytes.begin(), bytes.end()}});
+    const auto record = platform::make_package_record(blobs);
+    files["PACKAGE.CRC"] = std::string(record.begin(), record.end());
+  }
+  PackageVerdict check() const {
+    platform::OwnTable table{table_damaged, table_names};
+    return check_package(
+        [this](std::string_view name) -> std::optional<platform::ByteView> {
+          for (const auto& [file, bytes] : files)
+            if (platform::resource_name_equal(file, name))
+              return platform::ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+          return std::nullopt;
+        },
+        table);
+  }
+};
+
+TEST(PackageCheck, EveryFileTheInstallerReadsMustBeRecordedAndMatch) {
+  using State = PackageVerdict::State;
+  struct Case {
+    const char* what;
+    void (*change)(SealedPackage&);
+    State state;
+    std::string file;
+  };
+  const Case cases[] = {
+      {"sound", [](SealedPackage&) {}, State::sound, ""},
+      {"nothing at all",
+       [](SealedPackage& p) {
+         p.files.clear();
+         p.table_names.clear();
+       },
+       State::none, ""},
+      {"table damaged", [](SealedPackage& p) { p.table_damaged = true; }, State::damaged, "package table"},
+      {"record missing", [](SealedPackage& p) { p.files.erase("PACKAGE.CRC"); }, State::damaged, "PACKAGE.CRC"},
+      {"only a configuration, no record",
+       [](SealedPackage& p) {
+         p.files = {{"UPDATA.INI", "[inst]\r\n"}};
+       },
+       State::damaged, "PACKAGE.CRC"},
+      {"notes flipped", [](SealedPackage& p) { p.files["NOTE.TXT"][1] ^= 0x01; }, State::damaged, "NOTE.TXT"},
+      {"payload cut", [](SealedPackage& p) { p.files["DLL.PAK"].pop_back(); }, State::damaged, "DLL.PAK"},
+      {"configuration changed", [](SealedPackage& p) { p.files["UPDATA.INI"] += "x"; }, State::damaged, "UPDATA.INI"},
+      {"merge pack missing", [](SealedPackage& p) { p.files.erase("data.pak"); }, State::damaged, "data.pak"},
+      {"notes not in the record",
+       [](SealedPackage& p) {
+         const std::string notes = p.files["NOTE.TXT"];
+         p.files.erase("NOTE.TXT");
+         p.seal();
+         p.files["NOTE.TXT"] = notes;
+       },
+       State::damaged, "NOTE.TXT"},
+      {"a blob of the table not recorded", [](SealedPackage& p) { p.table_names.push_back("extra.pak"); },
+       State::damaged, "extra.pak"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SealedPackage package;
+    package.files = {{"UPDATA.INI", "[pack0]\r\nname=data\r\n"},
+                     {"DLL.PAK", make_pack({{"a.txt", "a"}})},
+                     {"data.pak", make_pack({})}};
+    package.files["NOTE.TXT"] = "\xA7\xF3\xB7s";
+    package.seal();
+    for (const auto& [name, bytes] : package.files) package.table_names.push_back(name);
+    c.change(package);
+    const PackageVerdict verdict = package.check();
+    EXPECT_EQ(verdict.state, c.state) << verdict.file << ": " << verdict.text;
+    EXPECT_EQ(verdict.file, c.file);
+  }
+}
+
+TEST(PackageCheck, AMergePackTheConfigurationNamesMustBeRecorded) {
+  // Compiled-in resources cannot be listed: the configuration says which packs count.
+  SealedPackage package;
+  package.files = {{"UPDATA.INI", "[pack0]\r\nname=data\r\n"}, {"DLL.PAK", make_pack({})}};
+  package.seal();
+  package.files["data.pak"] = make_pack({});
+  const PackageVerdict verdict = package.check();
+  EXPECT_EQ(verdict.state, PackageVerdict::State::damaged);
+  EXPECT_EQ(verdict.file, "data.pak");
+}
+
+}  // namespace
