@@ -107,7 +107,7 @@ else
 fi
 check "responsive: updater ends" wait_exit "$updater_pid" 300
 check "responsive: probe ends" wait_exit "$probe_pid" 30
-report=$(cat "$work/report" 2>/dev/null)
+report=$(tr -d '\r' <"$work/report" 2>/dev/null)
 echo "     probe: $report"
 value() { echo "$report" | tr ' ' '\n' | sed -n "s/^$1=//p"; }
 check "responsive: the dialog was probed" test "$(value probes)" -ge 10
