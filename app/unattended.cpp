@@ -138,6 +138,12 @@ int run_unattended(const InstallOptions& options, const DialogHost& host, RunRep
   return report.exit_code();
 }
 
+int install_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report, std::string& errors) {
+  const int code = run_unattended(options, host, report);
+  const bool logged = finish_report(options, report, errors);
+  return !logged && code == EXIT_DONE ? EXIT_FILES_NOT_WRITTEN : code;
+}
+
 bool finish_report(const InstallOptions& options, const RunReport& report, std::string& errors) {
   for (const auto& line : report.problem_lines()) errors += "updater: " + line + "\n";
   if (!options.log_file) return true;

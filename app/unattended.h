@@ -53,6 +53,11 @@ void propose_folder(DialogView& view, const std::string& folder);
 // report collects everything. Returns the exit code.
 int run_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report);
 
+// The whole unattended install: run_unattended, then the report written as
+// finish_report writes it; a log that was asked for and could not be written counts
+// as a file not written. Returns the exit code; errors gets the lines for stderr.
+int install_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report, std::string& errors);
+
 // Writes the report to the log file of options, when one was asked for, and its
 // problem lines to errors. False when the log cannot be written (said on errors).
 bool finish_report(const InstallOptions& options, const RunReport& report, std::string& errors);

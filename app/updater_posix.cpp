@@ -55,11 +55,9 @@ int main(int argc, char** argv) {
   }
 
   if (options.silent) {
-    const int code = run_unattended(options, DialogHost::system(), report);
-    const bool logged = finish_report(options, report, errors);
+    const int code = install_unattended(options, DialogHost::system(), report, errors);
     std::cerr << errors;
-    // A log that was asked for and not written is a file not written.
-    return !logged && code == EXIT_DONE ? EXIT_FILES_NOT_WRITTEN : code;
+    return code;
   }
 
   TerminalView view(std::cin, std::cout, input_is_terminal, output_is_terminal);

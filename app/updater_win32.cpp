@@ -255,11 +255,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   }
 
   if (silent) {
-    const int code = run_unattended(options, DialogHost::system(), report);
-    const bool logged = finish_report(options, report, errors);
+    const int code = install_unattended(options, DialogHost::system(), report, errors);
     print_errors(errors);
-    // A log that was asked for and not written is a file not written.
-    return !logged && code == EXIT_DONE ? EXIT_FILES_NOT_WRITTEN : code;
+    return code;
   }
 
   // The progress bar's class must exist before the dialog is created.

@@ -90,8 +90,10 @@ class RunWorkerTest : public ::testing::Test {
     std::filesystem::create_directories(game / "blocked.txt" / "inside");
     return game;
   }
-  // Runs OK on the worker while this thread serves the interface.
-  int run_on_worker(RecordingView& view, InterfaceThread& ui) {
+  // Runs OK on the worker while this thread serves the interface; while_running runs
+  // on a thread of its own meanwhile (a user's click).
+  int run_on_worker(RecordingView& view, InterfaceThread& ui,
+                    const std::function<void(RunWorker&)>& while_running = nullptr) {
     begin_update(view);
     std::atomic<bool> finished{false};
     int result = -2;
@@ -100,7 +102,10 @@ class RunWorkerTest : public ::testing::Test {
       result = run_result;
       finished = true;
     });
+    std::thread user;
+    if (while_running) user = std::thread([&] { while_running(worker); });
     ui.serve_until(finished);
+    if (user.joinable()) user.join();
     worker.join();
     finish_update(view, result);
     return result;
@@ -144,22 +149,10 @@ TEST_F(RunWorkerTest, CancelWhileTheRunWaitsForTheGameStopsItWithoutWriting) {
   };
   RecordingView view;
   InterfaceThread ui;
-  begin_update(view);
-  std::atomic<bool> finished{false};
-  int result = -2;
-  RunWorker worker;
-  worker.start(view, ui.caller(), [&](int run_result) {
-    result = run_result;
-    finished = true;
-  });
-  std::thread cancel([&] {
+  const int result = run_on_worker(view, ui, [&](RunWorker& worker) {
     while (!asked) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     worker.request_stop();
   });
-  ui.serve_until(finished);
-  cancel.join();
-  worker.join();
-  finish_update(view, result);
   EXPECT_EQ(result, RUN_STOPPED);
   EXPECT_EQ(view.ended, -1);
   EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));

@@ -32,21 +32,11 @@ game_exe=$win_build/tests/e2e/fake_game.exe
 pak=$linux_build/tools/pak
 linux_stub=$linux_build/tools/updater-stub
 linux_demo=$linux_build/demo/updater
-for needed in "$stub_exe" "$demo_exe" "$probe_exe" "$game_exe" "$pak" "$linux_stub" "$linux_demo"; do
-  if [ ! -f "$needed" ]; then
-    echo "missing $needed" >&2
-    exit 2
-  fi
-done
-for tool in wine wineboot wineserver Xvfb xdotool import python3; do
-  command -v "$tool" >/dev/null || {
-    echo "missing tool $tool" >&2
-    exit 2
-  }
-done
-
-mkdir -p "$out"
 . "$here/wine_session.sh"
+need_files "$stub_exe" "$demo_exe" "$probe_exe" "$game_exe" "$pak" "$linux_stub" "$linux_demo"
+need_tools wine wineboot wineserver Xvfb xdotool import python3
+
+start_session "$out"
 start_display || exit 1
 wineboot -i >"$work/wineboot.log" 2>&1
 

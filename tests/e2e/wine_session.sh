@@ -1,12 +1,39 @@
 # Sourced by the Wine end-to-end scripts: a fresh Wine prefix under zh_TW.UTF-8 (code
 # page 950) on an Xvfb display of its own, both stopped at exit, and the helpers the
-# cases share. Set out (the folder for logs and screenshots) before sourcing.
+# cases share.
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/pakupdate-wine.XXXXXX")
-xvfb_pid=""
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-# Code page 950 for the ANSI calls, as on the target systems.
-export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+# need_files FILE...: exits with 2 when one is missing.
+need_files() {
+  local needed
+  for needed in "$@"; do
+    if [ ! -f "$needed" ]; then
+      echo "missing $needed" >&2
+      exit 2
+    fi
+  done
+}
+# need_tools TOOL...: exits with 2 when one is not on the PATH.
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || {
+      echo "missing tool $tool" >&2
+      exit 2
+    }
+  done
+}
+
+# start_session OUT: makes OUT and a work folder (removed at exit) with a fresh prefix.
+start_session() {
+  mkdir -p "$1"
+  work=$(mktemp -d "${TMPDIR:-/tmp}/pakupdate-wine.XXXXXX")
+  xvfb_pid=""
+  export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+  # Code page 950 for the ANSI calls, as on the target systems.
+  export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+  trap cleanup EXIT
+  trap 'exit 1' INT TERM
+}
 
 cleanup() {
   wineserver -k >/dev/null 2>&1
@@ -16,8 +43,7 @@ cleanup() {
   fi
   rm -rf "$work"
 }
-trap cleanup EXIT
-trap 'exit 1' INT TERM
+
 
 failures=0
 pass() { echo "ok   $1"; }
