@@ -68,6 +68,18 @@ struct EncoderState {
   unsigned sorted_count = 0;
   std::array<std::uint16_t, kWindowSize> sorted{};  // the nodes in key order, while deep
 
+  // Run tops. The keys that begin with the same two bytes form one run in key order,
+  // and the run's lowest-ranked node (its top) is an ancestor of all of them and of
+  // the place where any key with that beginning goes. The nodes above the top agree
+  // with such a key in at most one leading byte, the top in at least two: none of them
+  // can be the match or the place of insertion, so a search starts at the top. The same
+  // for the first byte alone, when no key begins with the same two bytes. 0: no node's
+  // key begins so.
+  std::array<std::uint16_t, 1u << 16> pair_tops{};
+  std::array<std::uint16_t, 1u << 8> byte_tops{};
+  static constexpr unsigned kPairShift = 16;  // head >> kPairShift: a key's first two bytes
+  static constexpr unsigned kByteShift = 24;  // head >> kByteShift: its first byte
+
   EncoderState() { window.fill(0x80); }
 
   void store(unsigned position, std::uint8_t byte) {
@@ -90,6 +102,39 @@ struct EncoderState {
     v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
     return v << 32 | v >> 32;
 #endif
+  }
+
+  // The top of the run of keys whose first bytes are `prefix` (head >> shift).
+  std::uint16_t& top(unsigned prefix, unsigned shift) {
+    return shift == kPairShift ? pair_tops[prefix] : byte_tops[prefix];
+  }
+
+  // The top of the run `prefix` below `from` (the lowest-ranked node of the run in
+  // from's subtree), when the run lies in that subtree: outside the run, the run is on
+  // one side of a node. 0 when the subtree holds none of it.
+  unsigned descend_to_run(unsigned from, unsigned prefix, unsigned shift) const {
+    while (from != 0) {
+      const unsigned own = nodes[from].head >> shift;
+      if (own == prefix) break;
+      from = nodes[from].child[own < prefix];
+    }
+    return from;
+  }
+
+  // A new node s (ranked above all others) heads the runs of its beginnings that were
+  // empty.
+  void top_attached(unsigned s, std::uint32_t head) {
+    for (unsigned shift : {kPairShift, kByteShift}) {
+      std::uint16_t& t = top(head >> shift, shift);
+      if (t == 0) t = static_cast<std::uint16_t>(s);
+    }
+  }
+  // s, with p's key and rank, took p's place.
+  void top_replaced(unsigned p, unsigned s, std::uint32_t head) {
+    for (unsigned shift : {kPairShift, kByteShift}) {
+      std::uint16_t& t = top(head >> shift, shift);
+      if (t == p) t = static_cast<std::uint16_t>(s);
+    }
   }
 
   // The parent's link to p (or the header's root link) now names r; r gets p's parent.
@@ -118,8 +163,17 @@ struct EncoderState {
       std::memmove(&sorted[at], &sorted[at + 1], (sorted_count - at - 1) * sizeof sorted[0]);
       --sorted_count;
     }
-    if (nodes[p].child[1] == 0) return replace(p, nodes[p].child[0]);
-    if (nodes[p].child[0] == 0) return replace(p, nodes[p].child[1]);
+    if (nodes[p].child[0] == 0 || nodes[p].child[1] == 0) {
+      // The child (or none) takes p's place; a run p headed now has its top below it.
+      const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
+      replace(p, r);
+      for (unsigned shift : {kPairShift, kByteShift}) {
+        const unsigned prefix = nodes[p].head >> shift;
+        std::uint16_t& t = top(prefix, shift);
+        if (t == p) t = static_cast<std::uint16_t>(descend_to_run(r, prefix, shift));
+      }
+      return;
+    }
     // The in-order predecessor: the rightmost node of the left subtree.
     unsigned q;
     if (deep) {
@@ -131,6 +185,19 @@ struct EncoderState {
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
+    // q took p's place and rank, below every node of p's old subtree.
+    for (unsigned shift : {kPairShift, kByteShift}) {
+      const unsigned own = nodes[p].head >> shift, moved = nodes[q].head >> shift;
+      std::uint16_t& t = top(own, shift);
+      if (own == moved) {
+        if (t == p) t = static_cast<std::uint16_t>(q);
+        continue;
+      }
+      // p's run lies right of q, in q's right subtree; q's run may now have q on top.
+      if (t == p) t = static_cast<std::uint16_t>(descend_to_run(q, own, shift));
+      std::uint16_t& u = top(moved, shift);
+      if (ranks[q] < ranks[u]) u = static_cast<std::uint16_t>(q);
+    }
   }
 
   bool same_key(unsigned a, unsigned b) const {
@@ -142,6 +209,7 @@ struct EncoderState {
   void replace_equal(unsigned p, unsigned s, std::uint32_t head) {
     nodes[s].head = head;
     take_place(p, s);
+    top_replaced(p, s, head);
     ranks[s] = ranks[p];
     match_length = kKeySize;
     match_position = p;
@@ -250,6 +318,7 @@ struct EncoderState {
       take_place(p, s);
       ranks[s] = ranks[p];
       nodes[s].head = static_cast<std::uint32_t>(key_word(s) >> 32);
+      top_replaced(p, s, nodes[s].head);
       sorted[at] = static_cast<std::uint16_t>(s);
       match_length = kKeySize;
       match_position = p;
@@ -288,6 +357,7 @@ struct EncoderState {
     nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
     ranks[s] = ++next_rank;
+    top_attached(s, nodes[s].head);
     std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
     sorted[at] = static_cast<std::uint16_t>(s);
     ++sorted_count;
@@ -318,12 +388,19 @@ struct EncoderState {
       nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
       parents[s] = kTreeHeader;
       ranks[s] = ++next_rank;
+      top_attached(s, nodes[s].head);
       match_length = 0;
       return;
     }
     unsigned visits = 0;
     const std::uint64_t a0 = key_word(s);
     const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
+    // Start at the top of the longest run that s's key begins with (see pair_tops).
+    if (const unsigned top_pair = pair_tops[head >> kPairShift]; top_pair != 0) {
+      p = top_pair;
+    } else if (const unsigned top_byte = byte_tops[head >> kByteShift]; top_byte != 0) {
+      p = top_byte;
+    }
     const std::uint64_t a1 = key_word(s + 8);
     const unsigned a2 = window[s + 16];
     unsigned best = 0;
@@ -371,6 +448,7 @@ struct EncoderState {
         nodes[s] = {head, {0, 0}};
         parents[s] = static_cast<std::uint16_t>(p);
         ranks[s] = ++next_rank;
+        top_attached(s, head);
         match_length = best;
         match_position = best_position;
         if (visits > kDeepSearch) enter_deep();
@@ -399,6 +477,7 @@ class MatchFinder {
     st.parents[1] = kTreeHeader;
     st.ranks[1] = ++st.next_rank;
     st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
+    st.top_attached(1, st.nodes[1].head);
   }
 
   bool done() const { return lookahead_ == 0; }

@@ -304,8 +304,8 @@ int main(int argc, char** argv) {
       std::printf("%-24s %+9.2f%% %10.1f %10.2f %+9.2f%% %10.1f\n", r.name.c_str(), fast_size, r.fast,
                   r.fast_vs_deflate6, best_size, r.best);
     }
-    std::printf("%-24s %+9.2f%% %10s %10.2f %+9.2f%% %10s\n", "median", median(c[0]), "", median(c[1]),
-                median(c[2]), "");
+    std::printf("%-24s %+9.2f%% %10s %10.2f %+9.2f%% %10s\n", "median", median(c[0]), "", median(c[1]), median(c[2]),
+                "");
   }
   if (g_check) std::printf("\nexact streams equal the model encoder's for every file\n");
   if (!g_encode_only) {
