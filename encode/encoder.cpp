@@ -68,17 +68,15 @@ struct EncoderState {
   unsigned sorted_count = 0;
   std::array<std::uint16_t, kWindowSize> sorted{};  // the nodes in key order, while deep
 
-  // Run tops. The keys that begin with the same two bytes form one run in key order,
-  // and the run's lowest-ranked node (its top) is an ancestor of all of them and of
-  // the place where any key with that beginning goes. The nodes above the top agree
-  // with such a key in at most one leading byte, the top in at least two: none of them
-  // can be the match or the place of insertion, so a search starts at the top. The same
-  // for the first byte alone, when no key begins with the same two bytes. 0: no node's
-  // key begins so.
-  std::array<std::uint16_t, 1u << 16> pair_tops{};
-  std::array<std::uint16_t, 1u << 8> byte_tops{};
-  static constexpr unsigned kPairShift = 16;  // head >> kPairShift: a key's first two bytes
-  static constexpr unsigned kByteShift = 24;  // head >> kByteShift: its first byte
+  // Run tops. The keys that begin with the same byte form one run in key order, and
+  // the run's lowest-ranked node (its top) is an ancestor of all of them and of the
+  // place where any key beginning with that byte goes. The nodes above the top agree
+  // with such a key in no leading byte, the top in at least one: none of them can be
+  // the match or the place of insertion, so a search starts at the top. 0: no node's
+  // key begins with that byte. (A table for the first two bytes halves the visits
+  // again, but its 128 KB push the nodes out of the level-1 cache: slower.)
+  std::array<std::uint16_t, 256> tops{};
+  static constexpr unsigned kTopShift = 24;  // head >> kTopShift: a key's first byte
 
   EncoderState() { window.fill(0x80); }
 
@@ -104,37 +102,27 @@ struct EncoderState {
 #endif
   }
 
-  // The top of the run of keys whose first bytes are `prefix` (head >> shift).
-  std::uint16_t& top(unsigned prefix, unsigned shift) {
-    return shift == kPairShift ? pair_tops[prefix] : byte_tops[prefix];
-  }
-
-  // The top of the run `prefix` below `from` (the lowest-ranked node of the run in
-  // from's subtree), when the run lies in that subtree: outside the run, the run is on
-  // one side of a node. 0 when the subtree holds none of it.
-  unsigned descend_to_run(unsigned from, unsigned prefix, unsigned shift) const {
+  // The top of the run of keys beginning with `first` below `from` (the lowest-ranked
+  // node of the run in from's subtree), when the run lies in that subtree: outside the
+  // run, the run is on one side of a node. 0 when the subtree holds none of it.
+  unsigned descend_to_run(unsigned from, unsigned first) const {
     while (from != 0) {
-      const unsigned own = nodes[from].head >> shift;
-      if (own == prefix) break;
-      from = nodes[from].child[own < prefix];
+      const unsigned own = nodes[from].head >> kTopShift;
+      if (own == first) break;
+      from = nodes[from].child[own < first];
     }
     return from;
   }
 
-  // A new node s (ranked above all others) heads the runs of its beginnings that were
-  // empty.
+  // A new node s (ranked above all others) heads its run if that was empty.
   void top_attached(unsigned s, std::uint32_t head) {
-    for (unsigned shift : {kPairShift, kByteShift}) {
-      std::uint16_t& t = top(head >> shift, shift);
-      if (t == 0) t = static_cast<std::uint16_t>(s);
-    }
+    std::uint16_t& t = tops[head >> kTopShift];
+    if (t == 0) t = static_cast<std::uint16_t>(s);
   }
   // s, with p's key and rank, took p's place.
   void top_replaced(unsigned p, unsigned s, std::uint32_t head) {
-    for (unsigned shift : {kPairShift, kByteShift}) {
-      std::uint16_t& t = top(head >> shift, shift);
-      if (t == p) t = static_cast<std::uint16_t>(s);
-    }
+    std::uint16_t& t = tops[head >> kTopShift];
+    if (t == p) t = static_cast<std::uint16_t>(s);
   }
 
   // The parent's link to p (or the header's root link) now names r; r gets p's parent.
@@ -167,11 +155,8 @@ struct EncoderState {
       // The child (or none) takes p's place; a run p headed now has its top below it.
       const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
       replace(p, r);
-      for (unsigned shift : {kPairShift, kByteShift}) {
-        const unsigned prefix = nodes[p].head >> shift;
-        std::uint16_t& t = top(prefix, shift);
-        if (t == p) t = static_cast<std::uint16_t>(descend_to_run(r, prefix, shift));
-      }
+      const unsigned first = nodes[p].head >> kTopShift;
+      if (tops[first] == p) tops[first] = static_cast<std::uint16_t>(descend_to_run(r, first));
       return;
     }
     // The in-order predecessor: the rightmost node of the left subtree.
@@ -186,18 +171,14 @@ struct EncoderState {
     take_place(p, q);
     ranks[q] = ranks[p];
     // q took p's place and rank, below every node of p's old subtree.
-    for (unsigned shift : {kPairShift, kByteShift}) {
-      const unsigned own = nodes[p].head >> shift, moved = nodes[q].head >> shift;
-      std::uint16_t& t = top(own, shift);
-      if (own == moved) {
-        if (t == p) t = static_cast<std::uint16_t>(q);
-        continue;
-      }
-      // p's run lies right of q, in q's right subtree; q's run may now have q on top.
-      if (t == p) t = static_cast<std::uint16_t>(descend_to_run(q, own, shift));
-      std::uint16_t& u = top(moved, shift);
-      if (ranks[q] < ranks[u]) u = static_cast<std::uint16_t>(q);
+    const unsigned own = nodes[p].head >> kTopShift, moved = nodes[q].head >> kTopShift;
+    if (own == moved) {
+      if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(q);
+      return;
     }
+    // p's run lies right of q, in q's right subtree; q's run may now have q on top.
+    if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(descend_to_run(q, own));
+    if (ranks[q] < ranks[tops[moved]]) tops[moved] = static_cast<std::uint16_t>(q);
   }
 
   bool same_key(unsigned a, unsigned b) const {
@@ -395,12 +376,8 @@ struct EncoderState {
     unsigned visits = 0;
     const std::uint64_t a0 = key_word(s);
     const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
-    // Start at the top of the longest run that s's key begins with (see pair_tops).
-    if (const unsigned top_pair = pair_tops[head >> kPairShift]; top_pair != 0) {
-      p = top_pair;
-    } else if (const unsigned top_byte = byte_tops[head >> kByteShift]; top_byte != 0) {
-      p = top_byte;
-    }
+    // Start at the top of the run of keys that begin with s's first byte (see tops).
+    if (const unsigned top = tops[head >> kTopShift]; top != 0) p = top;
     const std::uint64_t a1 = key_word(s + 8);
     const unsigned a2 = window[s + 16];
     unsigned best = 0;
