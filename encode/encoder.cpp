@@ -68,6 +68,16 @@ struct EncoderState {
   unsigned sorted_count = 0;
   std::array<std::uint16_t, kWindowSize> sorted{};  // the nodes in key order, while deep
 
+  // Run tops. The keys that begin with the same byte form one run in key order, and
+  // the run's lowest-ranked node (its top) is an ancestor of all of them and of the
+  // place where any key beginning with that byte goes. The nodes above the top agree
+  // with such a key in no leading byte, the top in at least one: none of them can be
+  // the match or the place of insertion, so a search starts at the top. 0: no node's
+  // key begins with that byte. (A table for the first two bytes halves the visits
+  // again, but its 128 KB push the nodes out of the level-1 cache: slower.)
+  std::array<std::uint16_t, 256> tops{};
+  static constexpr unsigned kTopShift = 24;  // head >> kTopShift: a key's first byte
+
   EncoderState() { window.fill(0x80); }
 
   void store(unsigned position, std::uint8_t byte) {
@@ -90,6 +100,29 @@ struct EncoderState {
     v = (v & 0x0000FFFF0000FFFFull) << 16 | (v >> 16 & 0x0000FFFF0000FFFFull);
     return v << 32 | v >> 32;
 #endif
+  }
+
+  // The top of the run of keys beginning with `first` below `from` (the lowest-ranked
+  // node of the run in from's subtree), when the run lies in that subtree: outside the
+  // run, the run is on one side of a node. 0 when the subtree holds none of it.
+  unsigned descend_to_run(unsigned from, unsigned first) const {
+    while (from != 0) {
+      const unsigned own = nodes[from].head >> kTopShift;
+      if (own == first) break;
+      from = nodes[from].child[own < first];
+    }
+    return from;
+  }
+
+  // A new node s (ranked above all others) heads its run if that was empty.
+  void top_attached(unsigned s, std::uint32_t head) {
+    std::uint16_t& t = tops[head >> kTopShift];
+    if (t == 0) t = static_cast<std::uint16_t>(s);
+  }
+  // s, with p's key and rank, took p's place.
+  void top_replaced(unsigned p, unsigned s, std::uint32_t head) {
+    std::uint16_t& t = tops[head >> kTopShift];
+    if (t == p) t = static_cast<std::uint16_t>(s);
   }
 
   // The parent's link to p (or the header's root link) now names r; r gets p's parent.
@@ -118,8 +151,14 @@ struct EncoderState {
       std::memmove(&sorted[at], &sorted[at + 1], (sorted_count - at - 1) * sizeof sorted[0]);
       --sorted_count;
     }
-    if (nodes[p].child[1] == 0) return replace(p, nodes[p].child[0]);
-    if (nodes[p].child[0] == 0) return replace(p, nodes[p].child[1]);
+    if (nodes[p].child[0] == 0 || nodes[p].child[1] == 0) {
+      // The child (or none) takes p's place; a run p headed now has its top below it.
+      const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
+      replace(p, r);
+      const unsigned first = nodes[p].head >> kTopShift;
+      if (tops[first] == p) tops[first] = static_cast<std::uint16_t>(descend_to_run(r, first));
+      return;
+    }
     // The in-order predecessor: the rightmost node of the left subtree.
     unsigned q;
     if (deep) {
@@ -131,6 +170,15 @@ struct EncoderState {
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
+    // q took p's place and rank, below every node of p's old subtree.
+    const unsigned own = nodes[p].head >> kTopShift, moved = nodes[q].head >> kTopShift;
+    if (own == moved) {
+      if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(q);
+      return;
+    }
+    // p's run lies right of q, in q's right subtree; q's run may now have q on top.
+    if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(descend_to_run(q, own));
+    if (ranks[q] < ranks[tops[moved]]) tops[moved] = static_cast<std::uint16_t>(q);
   }
 
   bool same_key(unsigned a, unsigned b) const {
@@ -142,6 +190,7 @@ struct EncoderState {
   void replace_equal(unsigned p, unsigned s, std::uint32_t head) {
     nodes[s].head = head;
     take_place(p, s);
+    top_replaced(p, s, head);
     ranks[s] = ranks[p];
     match_length = kKeySize;
     match_position = p;
@@ -250,6 +299,7 @@ struct EncoderState {
       take_place(p, s);
       ranks[s] = ranks[p];
       nodes[s].head = static_cast<std::uint32_t>(key_word(s) >> 32);
+      top_replaced(p, s, nodes[s].head);
       sorted[at] = static_cast<std::uint16_t>(s);
       match_length = kKeySize;
       match_position = p;
@@ -288,6 +338,7 @@ struct EncoderState {
     nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
     ranks[s] = ++next_rank;
+    top_attached(s, nodes[s].head);
     std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
     sorted[at] = static_cast<std::uint16_t>(s);
     ++sorted_count;
@@ -318,12 +369,15 @@ struct EncoderState {
       nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
       parents[s] = kTreeHeader;
       ranks[s] = ++next_rank;
+      top_attached(s, nodes[s].head);
       match_length = 0;
       return;
     }
     unsigned visits = 0;
     const std::uint64_t a0 = key_word(s);
     const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
+    // Start at the top of the run of keys that begin with s's first byte (see tops).
+    if (const unsigned top = tops[head >> kTopShift]; top != 0) p = top;
     const std::uint64_t a1 = key_word(s + 8);
     const unsigned a2 = window[s + 16];
     unsigned best = 0;
@@ -371,6 +425,7 @@ struct EncoderState {
         nodes[s] = {head, {0, 0}};
         parents[s] = static_cast<std::uint16_t>(p);
         ranks[s] = ++next_rank;
+        top_attached(s, head);
         match_length = best;
         match_position = best_position;
         if (visits > kDeepSearch) enter_deep();
@@ -399,6 +454,7 @@ class MatchFinder {
     st.parents[1] = kTreeHeader;
     st.ranks[1] = ++st.next_rank;
     st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
+    st.top_attached(1, st.nodes[1].head);
   }
 
   bool done() const { return lookahead_ == 0; }

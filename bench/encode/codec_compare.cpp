@@ -1,6 +1,6 @@
 // Side-by-side speed of the EnCode codec and common codecs on the same files.
 //
-//   encode_codec_compare [--seconds S] FILE...
+//   encode_codec_compare [--seconds S] [--check] [--encode-only] [--levels] FILE...
 //
 // A FILE of "gen:runs", "gen:ascending" or "gen:stairs" is generated here instead of
 // read (see README.md). For every file it prints MB/s (input bytes per CPU second) of
@@ -8,6 +8,11 @@
 // are stated in, with their medians over the files. Every MB/s figure is the median of
 // repeated runs; the decode/inflate and encode/zlib-6 ratios are timed in pairs (see
 // paired()).
+//   --check        first compares every file's exact stream, whole, with the plain model
+//                  encoder's, and stops with status 1 at the first difference
+//   --encode-only  times only the exact encoder against zlib -6 (quick before/after runs)
+//   --levels       adds the fast and best levels: sizes against the exact level, speed
+//                  against zlib -6, the fast level timed in pairs as well
 
 #include <lz4.h>
 #include <zlib.h>
@@ -27,11 +32,15 @@
 
 #include "encode/decoder.h"
 #include "encode/encoder.h"
+#include "tests/encode/model_encoder.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 double g_seconds = 0.5;
+bool g_check = false;
+bool g_encode_only = false;
+bool g_levels = false;
 
 Bytes generate(const std::string& name) {
   Bytes b;
@@ -95,6 +104,9 @@ struct Row {
   double enc = 0, dec = 0, z1 = 0, z6 = 0, z9 = 0, inflate = 0, lz4c = 0, lz4d = 0, zstd1c = 0, zstd1d = 0,
          copy = 0;                                 // MB/s
   double dec_vs_inflate = 0, enc_vs_deflate6 = 0;  // paired speed ratios
+  // --levels: sizes, MB/s and the fast level's paired ratio to zlib -6.
+  std::size_t fast_size = 0, best_size = 0;
+  double fast = 0, best = 0, fast_vs_deflate6 = 0;
 };
 
 // Median over rounds of (time of theirs / time of ours), each round running ours once
@@ -123,13 +135,41 @@ Row measure(const std::string& path) {
   auto rate = [mb](double seconds) { return mb / seconds; };
 
   MemorySink sink;
-  const auto encode = [&] {
-    sink = MemorySink();
-    encode_stream(sink, input.data(), static_cast<std::int32_t>(input.size()));
+  const auto encode_at = [&](EncodeLevel level) {
+    return [&, level] {
+      sink = MemorySink();
+      encode_stream(sink, input.data(), static_cast<std::int32_t>(input.size()), level);
+    };
   };
-  row.enc = rate(time_it(encode));
+  const auto encode = encode_at(EncodeLevel::exact);
+  encode();
   const Bytes stream = sink.take();
   row.encoded = stream.size();
+  if (g_check && model_encode(input) != stream) {
+    std::fprintf(stderr, "%s: the exact stream differs from the model encoder's\n", path.c_str());
+    std::exit(1);
+  }
+  const auto deflate6 = [&, again = Bytes(compressBound(input.size()))]() mutable {
+    uLongf size = again.size();
+    compress2(again.data(), &size, input.data(), input.size(), 6);
+  };
+  if (g_encode_only) {
+    row.enc_vs_deflate6 = paired(encode, deflate6);
+    row.enc = rate(time_it(encode));
+    row.z6 = rate(time_it(deflate6));
+  } else {
+    row.enc = rate(time_it(encode));
+  }
+  if (g_levels) {
+    encode_at(EncodeLevel::fast)();
+    row.fast_size = sink.take().size();
+    encode_at(EncodeLevel::best)();
+    row.best_size = sink.take().size();
+    row.fast_vs_deflate6 = paired(encode_at(EncodeLevel::fast), deflate6);
+    row.fast = rate(time_it(encode_at(EncodeLevel::fast)));
+    row.best = rate(time_it(encode_at(EncodeLevel::best)));
+  }
+  if (g_encode_only) return row;
   Bytes output(input.size());
   const auto decode = [&] {
     if (!decode_stream(output.data(), output.size(), stream.data(), stream.size()).ok()) std::abort();
@@ -158,11 +198,7 @@ Row measure(const std::string& path) {
   };
   row.inflate = rate(time_it(inflate));
   row.dec_vs_inflate = paired(decode, inflate);
-  Bytes deflated_again(deflated.size());
-  row.enc_vs_deflate6 = paired(encode, [&] {
-    uLongf size = deflated_again.size();
-    compress2(deflated_again.data(), &size, input.data(), input.size(), 6);
-  });
+  row.enc_vs_deflate6 = paired(encode, deflate6);
 
   Bytes lz4(LZ4_compressBound(static_cast<int>(input.size())));
   int lz4_size = 0;
@@ -192,48 +228,91 @@ Row measure(const std::string& path) {
 int main(int argc, char** argv) {
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
-    if (std::string(argv[i]) == "--seconds" && i + 1 < argc) {
+    const std::string arg = argv[i];
+    if (arg == "--seconds" && i + 1 < argc) {
       g_seconds = std::atof(argv[++i]);
+    } else if (arg == "--check") {
+      g_check = true;
+    } else if (arg == "--encode-only") {
+      g_encode_only = true;
+    } else if (arg == "--levels") {
+      g_levels = true;
     } else {
       files.push_back(argv[i]);
     }
   }
   if (files.empty()) {
-    std::fprintf(stderr, "usage: encode_codec_compare [--seconds S] FILE...\n");
+    std::fprintf(stderr, "usage: encode_codec_compare [--seconds S] [--check] [--encode-only] [--levels] FILE...\n");
     return 2;
   }
 
   std::vector<Row> rows;
-  std::printf("%-24s %9s %7s %7s | %8s %8s | %7s %7s %7s %8s | %7s %7s | %7s %7s | %8s\n", "MB/s", "size", "enc%",
-              "zlib6%", "encode", "decode", "zlib-1", "zlib-6", "zlib-9", "inflate", "lz4", "lz4-d", "zstd-1", "zstd-d",
-              "memcpy");
+  if (g_encode_only) {
+    std::printf("%-24s %9s %7s | %8s %8s | %9s\n", "MB/s", "size", "enc%", "encode", "zlib-6", "enc/zlib6");
+  } else {
+    std::printf("%-24s %9s %7s %7s | %8s %8s | %7s %7s %7s %8s | %7s %7s | %7s %7s | %8s\n", "MB/s", "size", "enc%",
+                "zlib6%", "encode", "decode", "zlib-1", "zlib-6", "zlib-9", "inflate", "lz4", "lz4-d", "zstd-1",
+                "zstd-d", "memcpy");
+  }
   for (const std::string& f : files) {
     const Row r = measure(f);
     rows.push_back(r);
-    std::printf(
-        "%-24s %9zu %6.1f%% %6.1f%% | %8.1f %8.1f | %7.1f %7.1f %7.1f %8.1f | %7.1f %7.1f | %7.1f %7.1f | %8.1f\n",
-        r.name.c_str(), r.size, 100.0 * r.encoded / r.size, 100.0 * r.deflated6 / r.size, r.enc, r.dec, r.z1, r.z6,
-        r.z9, r.inflate, r.lz4c, r.lz4d, r.zstd1c, r.zstd1d, r.copy);
+    if (g_encode_only) {
+      std::printf("%-24s %9zu %6.1f%% | %8.1f %8.1f | %9.2f\n", r.name.c_str(), r.size, 100.0 * r.encoded / r.size,
+                  r.enc, r.z6, r.enc_vs_deflate6);
+    } else {
+      std::printf(
+          "%-24s %9zu %6.1f%% %6.1f%% | %8.1f %8.1f | %7.1f %7.1f %7.1f %8.1f | %7.1f %7.1f | %7.1f %7.1f | %8.1f\n",
+          r.name.c_str(), r.size, 100.0 * r.encoded / r.size, 100.0 * r.deflated6 / r.size, r.enc, r.dec, r.z1, r.z6,
+          r.z9, r.inflate, r.lz4c, r.lz4d, r.zstd1c, r.zstd1d, r.copy);
+    }
     std::fflush(stdout);
   }
 
   std::vector<double> encs;
   for (const Row& r : rows) encs.push_back(r.enc);
   const double median_enc = median(encs);
-  std::printf("\n%-24s %10s %10s %10s %10s %10s %10s %12s\n", "ratios", "dec/infl", "dec/lz4d", "dec/memcpy",
-              "enc/zlib6", "enc/zlib1", "enc/zstd1", "slow/median");
-  std::vector<double> c[7];
-  for (const Row& r : rows) {
-    const double v[7] = {r.dec_vs_inflate, r.dec / r.lz4d,   r.dec / r.copy,    r.enc_vs_deflate6,
-                         r.enc / r.z1,     r.enc / r.zstd1c, median_enc / r.enc};
-    for (int i = 0; i < 7; ++i) c[i].push_back(v[i]);
-    std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", r.name.c_str(), v[0], v[1], v[2], v[3],
-                v[4], v[5], v[6]);
+  if (g_encode_only) {
+    std::vector<double> ratios;
+    for (const Row& r : rows) ratios.push_back(r.enc_vs_deflate6);
+    std::printf("%-24s %9s %7s | %8.1f %8s | %9.2f\n", "median", "", "", median_enc, "", median(ratios));
+  } else {
+    std::printf("\n%-24s %10s %10s %10s %10s %10s %10s %12s\n", "ratios", "dec/infl", "dec/lz4d", "dec/memcpy",
+                "enc/zlib6", "enc/zlib1", "enc/zstd1", "slow/median");
+    std::vector<double> c[7];
+    for (const Row& r : rows) {
+      const double v[7] = {r.dec_vs_inflate, r.dec / r.lz4d,   r.dec / r.copy,    r.enc_vs_deflate6,
+                           r.enc / r.z1,     r.enc / r.zstd1c, median_enc / r.enc};
+      for (int i = 0; i < 7; ++i) c[i].push_back(v[i]);
+      std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", r.name.c_str(), v[0], v[1], v[2], v[3],
+                  v[4], v[5], v[6]);
+    }
+    std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", "median", median(c[0]), median(c[1]),
+                median(c[2]), median(c[3]), median(c[4]), median(c[5]), median(c[6]));
   }
-  std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", "median", median(c[0]), median(c[1]),
-              median(c[2]), median(c[3]), median(c[4]), median(c[5]), median(c[6]));
-  std::printf(
-      "\ngoals: decode >= 4x inflate; encode >= 1x zlib -6; slow/median (encode time per byte against the "
-      "corpus median) <= 5 for every file\n");
+  if (g_levels) {
+    // Sizes in per cent of the exact level's stream; the fast ratio is timed in pairs.
+    std::printf("\n%-24s %10s %10s %10s %10s %10s\n", "levels", "fast size", "fast MB/s", "fast/zlib6", "best size",
+                "best MB/s");
+    std::vector<double> c[3];
+    for (const Row& r : rows) {
+      const double fast_size = 100.0 * (static_cast<double>(r.fast_size) / r.encoded - 1);
+      const double best_size = 100.0 * (static_cast<double>(r.best_size) / r.encoded - 1);
+      c[0].push_back(fast_size);
+      c[1].push_back(r.fast_vs_deflate6);
+      c[2].push_back(best_size);
+      std::printf("%-24s %+9.2f%% %10.1f %10.2f %+9.2f%% %10.1f\n", r.name.c_str(), fast_size, r.fast,
+                  r.fast_vs_deflate6, best_size, r.best);
+    }
+    std::printf("%-24s %+9.2f%% %10s %10.2f %+9.2f%% %10s\n", "median", median(c[0]), "", median(c[1]), median(c[2]),
+                "");
+  }
+  if (g_check) std::printf("\nexact streams equal the model encoder's for every file\n");
+  if (!g_encode_only) {
+    std::printf(
+        "\ngoals: decode >= 4x inflate; encode >= 1x zlib -6; slow/median (encode time per byte against the "
+        "corpus median) <= 5 for every file\n");
+  }
+  if (g_levels) std::printf("fast level: >= 5x zlib -6, <= 3%% larger than exact (medians)\n");
   return 0;
 }
