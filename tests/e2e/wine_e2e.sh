@@ -45,17 +45,10 @@ done
 
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/pakupdate-wine.XXXXXX")
-xvfb_pid=""
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
-# Code page 950 for the ANSI calls, as on the target systems.
-export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
+. "$here/wine_session.sh"
 
 cleanup() {
-  wineserver -k >/dev/null 2>&1
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
-  fi
+  wine_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -74,31 +67,7 @@ check() {
 }
 snapshot() { (cd "$1" && find . -type f -print0 | sort -z | xargs -0 -r sha256sum && find . -type d | sort); }
 
-# A display nobody uses: no lock file and no socket.
-display=""
-for n in $(seq 91 199); do
-  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
-    done
-    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-      display=":$n"
-      break
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    xvfb_pid=""
-  fi
-done
-if [ -z "$display" ]; then
-  echo "no free X display" >&2
-  exit 1
-fi
-export DISPLAY=$display
-
-wineboot -i >"$work/wineboot.log" 2>&1
+wine_session_start "$work"
 windir=$WINEPREFIX/drive_c/windows
 game=$WINEPREFIX/drive_c/PakDemo
 
@@ -106,40 +75,12 @@ game=$WINEPREFIX/drive_c/PakDemo
 "$make_game" "$pak" "$work/linux/win" "$work/linux/game" >/dev/null
 (cd "$work/linux" && printf 'ok\n' | WINDIR="$work/linux/win" "$linux_updater" >"$out/linux-run.log" 2>&1)
 
-# Waits up to 30 s for a visible window whose name matches; prints its id.
-wait_window() {
-  local id
-  for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1)
-    if [ -n "$id" ]; then
-      echo "$id"
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-# Waits up to 60 s for a process to end.
-wait_exit() {
-  for _ in $(seq 600); do
-    kill -0 "$1" 2>/dev/null || {
-      wait "$1" 2>/dev/null
-      return 0
-    }
-    sleep 0.1
-  done
-  return 1
-}
 wait_file() {  # wait_file PATH: waits up to 30 s for a helper program's signal file
   for _ in $(seq 300); do
     [ -e "$1" ] && return 0
     sleep 0.1
   done
   return 1
-}
-press() {  # press WINDOW KEY
-  xdotool windowactivate --sync "$1" >/dev/null 2>&1 || true
-  xdotool key --window "$1" "$2" 2>/dev/null
 }
 start_updater() {
   (cd "$work" && exec wine "$updater_exe" >>"$out/wine-updater.log" 2>&1) &
