@@ -37,6 +37,7 @@ for tool in wine wineboot wineserver Xvfb xdotool python3; do
 done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pakupdate-wine-diff.XXXXXX")
+# shellcheck source=tests/e2e/wine_session.sh
 . "$here/wine_session.sh"
 cleanup() {
   wine_session_stop

@@ -45,6 +45,7 @@ done
 
 mkdir -p "$out"
 work=$(mktemp -d "${TMPDIR:-/tmp}/pakupdate-wine.XXXXXX")
+# shellcheck source=tests/e2e/wine_session.sh
 . "$here/wine_session.sh"
 
 cleanup() {

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Wine end-to-end scripts: a fresh Wine prefix under zh_TW.UTF-8 (code
 # page 950 for the ANSI calls, as on the target systems) on an Xvfb display of its
 # own, and the helpers that drive a dialog on it.
