@@ -8,9 +8,12 @@
 namespace pak {
 namespace {
 
-// Why a loose path or pack entry path cannot be removed safely, or null.
+// Why a loose path or pack entry path cannot be removed safely, or null. A folder's
+// or directory entry's own trailing backslash is taken off before: one left is an
+// empty last level.
 const char* removal_path_problem(std::string_view path) {
   if (path.size() > PAK_MAX_PATH_LENGTH) return "path is longer than 259 bytes";
+  if (is_directory_path(path)) return "path ends in an empty level";
   return unsafe_path_reason(path);
 }
 

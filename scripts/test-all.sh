@@ -58,6 +58,13 @@ wine_tests() {
     tests/e2e/wine_e2e.sh "$root/build/windows" "$root/build/debug" || status=1
     tests/e2e/wine_run_e2e.sh "$root/build/windows" "$root/build/debug" || status=1
   fi
+  # pak diff of a generated pair of installs, applied by the Windows installer.
+  if [ -f build/windows/tests/e2e/diff_updater.exe ]; then
+    tests/e2e/wine_diff_roundtrip.sh "$root/build/windows" "$root/build/debug" || status=1
+  else
+    echo "missing build/windows/tests/e2e/diff_updater.exe (python3 and the host pak build it)"
+    status=1
+  fi
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix_root"
   unset WINEPREFIX

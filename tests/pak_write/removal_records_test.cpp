@@ -18,7 +18,7 @@ bool read(const std::string& text, pak::RemovalPlan& plan, std::string& problem)
 TEST(RemovalRecords, WrittenRecordsReadBackInOrder) {
   pak::RemovalPlan plan;
   plan.files = {"old\\readme.txt", "\xB3\x5C.txt", "Gone.PAK"};
-  plan.directories = {"old\\deep", "old"};
+  plan.directories = {"old\\deep", "old", "\xB3\x5C"};  // 許: its 0x5C is no trailing separator
   plan.packs = {{"data", {"sub\\old.bin", "olddir\\"}}, {"Sound", {"a.wav"}}};
   std::string text = "[inst]\r\ndir=C:\\Game\r\n";
   std::string problem;
@@ -57,6 +57,10 @@ TEST(RemovalRecords, RecordsThatCouldReachOutsideTheFolderAreRefused) {
       "[remove_pack0]\r\nname=..\r\n",
       "[remove_pack0]\r\nname=data\r\nentry=..\\x\r\n",
       "[remove_pack0]\r\nname=data\r\nentry=\\\r\n",
+      // One trailing backslash marks a folder or directory entry; a second is an empty level.
+      "[remove]\r\nfile=old\\\r\n",
+      "[remove]\r\ndir=old\\\\\r\n",
+      "[remove_pack0]\r\nname=data\r\nentry=dir\\\\\r\n",
   };
   for (const char* text : refused) {
     pak::RemovalPlan plan;
