@@ -2,6 +2,7 @@
 // Facts about the running system and the game client.
 
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -21,5 +22,10 @@ void request_game_close(const char* window_class);
 bool game_window_exists(const char* window_class);
 
 void sleep_milliseconds(unsigned milliseconds);
+
+// The program's arguments, its name first, as UTF-8. On Windows from the UTF-16
+// command line (the narrow argv is in the ANSI code page, which may lack the
+// characters); elsewhere argv as given.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 }  // namespace platform

@@ -19,6 +19,9 @@ std::string wine_prefix() {
 
 }  // namespace
 
+// System paths are code page 950 here whatever is asked: there is no ANSI code page.
+void set_path_code_page(PathCodePage) {}
+
 std::string native_path(const std::string& system_path) {
   std::string path;
   std::size_t start = 0;

@@ -83,3 +83,9 @@ bool game_window_exists(const char* window_class) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+}  // namespace platform

@@ -1,10 +1,11 @@
-// Win32 files, mappings and directories.
+// Win32 files, mappings and directories, through the wide calls (see wide_path.h).
 
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include "platform/win32/handle_io.h"
+#include "platform/win32/wide_path.h"
 
 namespace platform {
 namespace {
@@ -20,8 +21,7 @@ std::string native_path(const std::string& system_path) { return system_path; }
 
 MappedFile::Status MappedFile::open(const std::string& path) {
   close();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_RANDOM_ACCESS, nullptr);
+  HANDLE file = win32::create_file(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS);
   if (file == nullptr || file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? Status::missing : Status::failed;
@@ -44,7 +44,7 @@ MappedFile::Status MappedFile::adopt(std::intptr_t handle) {
     size_ = 0;
     return Status::ok;
   }
-  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) {
     close();
     return Status::failed;
@@ -73,8 +73,8 @@ void MappedFile::close() {
 }
 
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std::size_t max_size) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      win32::create_file(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   LARGE_INTEGER size;
   if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size) || size.QuadPart > 0x7FFFFFFF ||
@@ -90,20 +90,19 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
   return bytes;
 }
 
-bool file_exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool file_exists(const std::string& path) { return win32::get_file_attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool create_directory(const std::string& path) {
-  if (CreateDirectoryA(path.c_str(), nullptr)) return true;
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (win32::create_directory(path)) return true;
+  const DWORD attributes = win32::get_file_attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void reset_file_attributes(const std::string& path) { SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL); }
+void reset_file_attributes(const std::string& path) { win32::set_file_attributes(path, FILE_ATTRIBUTE_NORMAL); }
 
 OutputFile::Status OutputFile::create_new(const std::string& path) {
   close();
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = win32::create_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS ? Status::exists : Status::failed;
   handle_ = from_handle(file);
   position_ = 0;
@@ -138,9 +137,9 @@ bool OutputFile::close() {
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  return win32::move_file(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
-bool remove_file(const std::string& path) { return DeleteFileA(path.c_str()); }
+bool remove_file(const std::string& path) { return win32::delete_file(path); }
 
 }  // namespace platform

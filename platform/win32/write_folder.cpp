@@ -1,7 +1,8 @@
 // Win32 write folder: before a level below the folder is used, its attributes are
 // read, and a reparse point (a junction, a symbolic link, a mount point) is refused
-// instead of passed through. Paths stay within MAX_PATH, since the ANSI calls take no
-// longer ones.
+// instead of passed through. Paths go to the wide calls through wide_path.h and stay
+// within MAX_PATH bytes, the limit of the ANSI calls that the installer's other paths
+// come from.
 
 #include "platform/write_folder.h"
 
@@ -9,6 +10,7 @@
 
 #include "platform/codepage.h"
 #include "platform/win32/handle_io.h"
+#include "platform/win32/wide_path.h"
 
 namespace platform {
 namespace {
@@ -39,10 +41,10 @@ WriteStatus resolve(const std::string& folder, std::string_view relative, bool c
     full += levels[i];
     if (full.size() >= MAX_PATH) return WriteStatus::bad_path;
     if (i + 1 == levels.size()) break;
-    DWORD attributes = GetFileAttributesA(full.c_str());
+    DWORD attributes = win32::get_file_attributes(full);
     if (attributes == INVALID_FILE_ATTRIBUTES && create) {
-      CreateDirectoryA(full.c_str(), nullptr);
-      attributes = GetFileAttributesA(full.c_str());
+      win32::create_directory(full);
+      attributes = win32::get_file_attributes(full);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) {
       if (missing != nullptr) *missing = true;
@@ -56,7 +58,7 @@ WriteStatus resolve(const std::string& folder, std::string_view relative, bool c
 
 // What stands at full: nothing, a file, or something in the way.
 WriteStatus check_target(const std::string& full) {
-  const DWORD attributes = GetFileAttributesA(full.c_str());
+  const DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::ok;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return WriteStatus::cannot_open;
@@ -83,7 +85,7 @@ class HandleWriter final : public FileWriter {
 
 WriteFolder::Status WriteFolder::open(const std::string& path) {
   close();
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = win32::get_file_attributes(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) ? Status::missing : Status::failed;
@@ -103,10 +105,10 @@ WriteStatus WriteFolder::make_directories(std::string_view relative) {
   if (!open_) return WriteStatus::cannot_open;
   std::string full;
   if (const WriteStatus status = resolve(path_, relative, true, full); status != WriteStatus::ok) return status;
-  DWORD attributes = GetFileAttributesA(full.c_str());
+  DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    CreateDirectoryA(full.c_str(), nullptr);
-    attributes = GetFileAttributesA(full.c_str());
+    win32::create_directory(full);
+    attributes = win32::get_file_attributes(full);
   }
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
@@ -119,14 +121,14 @@ WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& pro
   if (const WriteStatus status = resolve(path_, relative, false, full); status != WriteStatus::ok) return status;
   if (const WriteStatus status = check_target(full); status != WriteStatus::ok) return status;
   // A read-only, hidden or system file must not stop the replacement.
-  SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+  win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
   const std::string directory = directory_part(full);
   std::string temp;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
     temp = directory + "\\" + temp_file_name("~");
     if (temp.size() >= MAX_PATH) return WriteStatus::bad_path;
-    file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = win32::create_file(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return WriteStatus::cannot_open;
   }
   if (file == INVALID_HANDLE_VALUE) return WriteStatus::cannot_open;
@@ -134,11 +136,11 @@ WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& pro
   const bool written = producer.produce(writer) && FlushFileBuffers(file);
   const bool closed = CloseHandle(file);
   if (!written || !closed) {
-    DeleteFileA(temp.c_str());
+    win32::delete_file(temp);
     return WriteStatus::write_failed;
   }
-  if (!MoveFileExA(temp.c_str(), full.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp.c_str());
+  if (!win32::move_file(temp, full, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    win32::delete_file(temp);
     return WriteStatus::cannot_open;
   }
   return WriteStatus::ok;
@@ -149,8 +151,7 @@ OutputFile::Status WriteFolder::create_new(std::string_view relative, OutputFile
   if (!open_) return OutputFile::Status::failed;
   std::string full;
   if (resolve(path_, relative, false, full) != WriteStatus::ok) return OutputFile::Status::failed;
-  HANDLE handle =
-      CreateFileA(full.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = win32::create_file(full, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (handle == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_FILE_EXISTS ? OutputFile::Status::exists : OutputFile::Status::failed;
   file.handle_ = reinterpret_cast<std::intptr_t>(handle);
@@ -165,8 +166,8 @@ WriteStatus WriteFolder::replace(std::string_view from, std::string_view to) {
   if (const WriteStatus status = resolve(path_, from, false, source); status != WriteStatus::ok) return status;
   if (const WriteStatus status = resolve(path_, to, false, target); status != WriteStatus::ok) return status;
   if (const WriteStatus status = check_target(target); status != WriteStatus::ok) return status;
-  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  win32::set_file_attributes(target, FILE_ATTRIBUTE_NORMAL);
+  if (!win32::move_file(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return WriteStatus::cannot_open;
   return WriteStatus::ok;
 }
@@ -175,10 +176,10 @@ bool WriteFolder::remove(std::string_view relative) {
   if (!open_) return false;
   std::string full;
   if (resolve(path_, relative, false, full) != WriteStatus::ok) return false;
-  const DWORD attributes = GetFileAttributesA(full.c_str());
+  const DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-  SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(full.c_str()) != FALSE;
+  win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
+  return win32::delete_file(full) != FALSE;
 }
 
 namespace {
@@ -205,7 +206,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   std::string full;
   RemoveStatus status = RemoveStatus::failed;
   if (!resolve_for_removal(path_, relative, full, status)) return status;
-  const DWORD attributes = GetFileAttributesA(full.c_str());
+  const DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
@@ -213,8 +214,8 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   }
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveStatus::failed;
   // A symbolic link to a file is deleted itself by DeleteFileA.
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileA(full.c_str())) return RemoveStatus::removed;
+  if (attributes & FILE_ATTRIBUTE_READONLY) win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
+  if (win32::delete_file(full)) return RemoveStatus::removed;
   return GetLastError() == ERROR_FILE_NOT_FOUND ? RemoveStatus::missing : RemoveStatus::failed;
 }
 
@@ -223,7 +224,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   std::string full;
   RemoveStatus status = RemoveStatus::failed;
   if (!resolve_for_removal(path_, relative, full, status)) return status;
-  const DWORD attributes = GetFileAttributesA(full.c_str());
+  const DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
@@ -231,7 +232,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   }
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return RemoveStatus::failed;
-  if (RemoveDirectoryA(full.c_str())) return RemoveStatus::removed;
+  if (win32::remove_directory(full)) return RemoveStatus::removed;
   return GetLastError() == ERROR_DIR_NOT_EMPTY ? RemoveStatus::not_empty : RemoveStatus::failed;
 }
 
@@ -242,7 +243,7 @@ MappedFile::Status WriteFolder::map(std::string_view relative, MappedFile& file)
   bool missing = false;
   if (resolve(path_, relative, false, full, &missing) != WriteStatus::ok)
     return missing ? MappedFile::Status::missing : MappedFile::Status::failed;
-  const DWORD attributes = GetFileAttributesA(full.c_str());
+  const DWORD attributes = win32::get_file_attributes(full);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return MappedFile::Status::failed;
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -256,28 +257,32 @@ std::vector<std::string> WriteFolder::names(std::string_view relative) {
   std::string full = path_;
   if (!relative.empty() && resolve(path_, std::string(relative) + "\\*", false, full) != WriteStatus::ok) return found;
   if (relative.empty()) full += full.empty() || full.back() == '\\' ? "*" : "\\*";
-  WIN32_FIND_DATAA item;
-  HANDLE search = FindFirstFileA(full.c_str(), &item);
+  const auto pattern = win32::wide_path(full);
+  if (!pattern) return found;
+  WIN32_FIND_DATAW item;
+  HANDLE search = FindFirstFileW(pattern->c_str(), &item);
   if (search == INVALID_HANDLE_VALUE) return found;
   do {
-    const std::string name = item.cFileName;
+    const std::string name = win32::system_path(item.cFileName);
     if (name != "." && name != "..") found.push_back(name);
-  } while (FindNextFileA(search, &item));
+  } while (FindNextFileW(search, &item));
   FindClose(search);
   return found;
 }
 
 bool is_file_system_root(const std::string& path) {
-  char volume[MAX_PATH];
-  if (!GetVolumePathNameA(path.c_str(), volume, MAX_PATH)) return false;
+  const auto wide = win32::wide_path(path);
+  wchar_t volume[MAX_PATH];
+  if (!wide || !GetVolumePathNameW(wide->c_str(), volume, MAX_PATH)) return false;
   std::string folder = path;
-  std::string root = volume;
   while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/') &&
          find_last_separator(folder, true) == folder.size() - 1)
     folder.pop_back();
-  while (!root.empty() && root.back() == '\\') root.pop_back();
-  return !folder.empty() &&
-         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, folder.c_str(), -1, root.c_str(), -1) == CSTR_EQUAL;
+  std::wstring root = volume;
+  while (!root.empty() && root.back() == L'\\') root.pop_back();
+  const auto wide_folder = win32::wide_path(folder);
+  return !folder.empty() && wide_folder &&
+         CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, wide_folder->c_str(), -1, root.c_str(), -1) == CSTR_EQUAL;
 }
 
 }  // namespace platform
