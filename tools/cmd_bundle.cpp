@@ -21,6 +21,7 @@
 #include "tools/command_registry.h"
 #include "tools/display_path.h"
 #include "tools/regular_file.h"
+#include "tools/utf8_paths.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ std::optional<std::span<const std::uint8_t>> stub_program(const std::string& stu
 int bundle(const std::string& stub_path, const std::string& package_dir, const std::string& out_path) {
   std::vector<std::uint8_t> stub;
   std::string read_error;
-  if (!tools::read_regular_file(stub_path, stub, read_error)) {
+  if (!tools::read_regular_file(tools::utf8_path(stub_path), stub, read_error)) {
     std::cerr << "pak: " << stub_path << ": cannot read the installer stub: " << read_error << "\n";
     return 1;
   }
@@ -154,8 +155,9 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
   if (!program) return 1;
   std::error_code error;
   std::vector<platform::NamedBlob> blobs;
-  if (!collect_package(package_dir, blobs)) return 1;
-  if (!packs_sound(package_dir, blobs) || !merge_packs_present(blobs)) return 1;
+  const fs::path package = tools::utf8_path(package_dir);
+  if (!collect_package(package, blobs)) return 1;
+  if (!packs_sound(package, blobs) || !merge_packs_present(blobs)) return 1;
   // The checksum record comes last, over every file before it.
   blobs.push_back({platform::PACKAGE_RECORD_NAME, platform::make_package_record(blobs)});
   auto bundled = platform::append_resource_table(*program, blobs);
@@ -164,8 +166,8 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
     return 1;
   }
   // Written beside OUT and renamed at the end, so a failure leaves no OUT behind.
-  const fs::path out(out_path);
-  const fs::path temp = out.parent_path() / ("." + out.filename().string() + ".bundle-tmp");
+  const fs::path out = tools::utf8_path(out_path);
+  const fs::path temp = out.parent_path() / tools::utf8_path("." + out.filename().string() + ".bundle-tmp");
   {
     std::ofstream file(temp, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bundled->data()), std::streamsize(bundled->size()));
@@ -176,7 +178,7 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
       return 1;
     }
   }
-  fs::permissions(temp, fs::status(stub_path, error).permissions(), error);
+  fs::permissions(temp, fs::status(tools::utf8_path(stub_path), error).permissions(), error);
   fs::rename(temp, out, error);
   if (error) {
     fs::remove(temp, error);
@@ -203,9 +205,9 @@ void add_bundle_command(CLI::App& app, int& exit_code) {
 // the Windows installer as resources.
 int write_record(const std::string& package_dir, const std::string& out_path) {
   std::vector<platform::NamedBlob> blobs;
-  if (!collect_package(package_dir, blobs)) return 1;
+  if (!collect_package(tools::utf8_path(package_dir), blobs)) return 1;
   const std::vector<std::uint8_t> record = platform::make_package_record(blobs);
-  std::ofstream file(out_path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(tools::utf8_path(out_path), std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(record.data()), std::streamsize(record.size()));
   file.close();
   if (file) return 0;

@@ -32,6 +32,7 @@
 #include "encode/stream_decoder.h"
 #include "tools/command_registry.h"
 #include "tools/level_option.h"
+#include "tools/utf8_paths.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ std::optional<Bytes> read_stdin() {
 std::optional<Bytes> read_regular_file(const std::string& path, std::string& problem) {
 #ifdef _WIN32
   std::error_code error;
-  const std::filesystem::path native(path);
+  const std::filesystem::path native = tools::utf8_path(path);
   if (!std::filesystem::is_regular_file(native, error)) {
     problem = error ? error.message() : "not a regular file";
     return std::nullopt;
@@ -135,7 +136,7 @@ class Output final : public DecodedSink {
 #endif
       return;
     }
-    temporary_ = std::filesystem::path(path);
+    temporary_ = tools::utf8_path(path);
     temporary_ += ".pak-tmp";
     file_.open(temporary_, std::ios::binary | std::ios::trunc);
     opened_ = true;
@@ -161,7 +162,7 @@ class Output final : public DecodedSink {
     file_.close();
     if (!file_) return false;
     std::error_code error;
-    std::filesystem::rename(temporary_, std::filesystem::path(path_), error);
+    std::filesystem::rename(temporary_, tools::utf8_path(path_), error);
     if (error) return false;
     opened_ = false;
     return true;

@@ -28,6 +28,7 @@
 #include "tools/display_path.h"
 #include "tools/progress_bar.h"
 #include "tools/regular_file.h"
+#include "tools/utf8_paths.h"
 
 namespace {
 
@@ -59,9 +60,10 @@ bool is_pack_file_name(const std::string& name) {
   return suffix == ".pak";
 }
 
-Tree scan_tree(const std::string& root) {
+Tree scan_tree(const std::string& root_argument) {
+  const fs::path root = tools::utf8_path(root_argument);
   std::error_code error;
-  if (!fs::is_directory(root, error)) fail(root + ": no such folder");
+  if (!fs::is_directory(root, error)) fail(root_argument + ": no such folder");
   Tree tree;
   std::set<std::string> taken;
   for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
@@ -69,10 +71,10 @@ Tree scan_tree(const std::string& root) {
     const fs::file_status status = it->symlink_status(error);
     std::string system;
     for (const fs::path& part : fs::relative(it->path(), root, error)) {
-      std::string level;
-      if (!tools::to_system(part.string(), level))
-        fail(it->path().string() + ": the name has characters outside code page 950");
-      system += (system.empty() ? "" : "\\") + level;
+      // From the name's native form: on Windows its UTF-16 name.
+      const auto level = platform::file_name_to_cp950(part);
+      if (!level) fail(it->path().string() + ": the name has characters outside code page 950");
+      system += (system.empty() ? "" : "\\") + *level;
     }
     std::string folded = system;
     fold_name(folded);
@@ -93,7 +95,7 @@ Tree scan_tree(const std::string& root) {
       fail(it->path().string() + ": neither a regular file nor a folder (links are not followed)");
     }
   }
-  if (error) fail(root + ": cannot read the folder: " + error.message());
+  if (error) fail(root_argument + ": cannot read the folder: " + error.message());
   return tree;
 }
 
@@ -275,7 +277,7 @@ Outcome make_package(const Options& options, const fs::path& out) {
   if (!options.notes.empty()) {
     std::vector<std::uint8_t> bytes;
     std::string error;
-    if (!tools::read_regular_file(options.notes, bytes, error)) fail(options.notes + ": " + error);
+    if (!tools::read_regular_file(tools::utf8_path(options.notes), bytes, error)) fail(options.notes + ": " + error);
     notes = notes_as_cp950(bytes, options.notes_encoding == "cp950", options.notes);
   }
 
@@ -448,7 +450,7 @@ void print_json(const Outcome& outcome) {
 }
 
 int run_diff(const Options& options) {
-  const fs::path out(options.package_dir);
+  const fs::path out = tools::utf8_path(options.package_dir);
   std::error_code error;
   bool created = false;
   if (fs::exists(fs::symlink_status(out, error))) {

@@ -21,6 +21,7 @@
 #include "tools/level_option.h"
 #include "tools/progress_bar.h"
 #include "tools/regular_file.h"
+#include "tools/utf8_paths.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter&
   // A folder or FIFO of the pack's name is named as such (the archive would take it
   // for a missing or unreadable pack).
   std::error_code error;
-  const fs::file_type type = fs::status(pack, error).type();
+  const fs::file_type type = fs::status(tools::utf8_path(pack), error).type();
   if (type != fs::file_type::regular && type != fs::file_type::not_found && type != fs::file_type::none) {
     problems.problem(pack, "not a regular file");
     return false;
@@ -91,8 +92,9 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
   StderrReporter problems;
   std::string base;
   if (!pack_base(out, base, problems)) return 1;
+  const fs::path root = tools::utf8_path(dir);
   std::error_code error;
-  if (!fs::is_directory(dir, error)) {
+  if (!fs::is_directory(root, error)) {
     problems.problem(dir, "no such directory");
     return 1;
   }
@@ -101,7 +103,7 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
   std::set<std::string> names;
   auto stage = [&](const fs::path& path, bool is_dir) {
     std::string name;
-    for (const fs::path& part : fs::relative(path, dir, error)) {
+    for (const fs::path& part : fs::relative(path, root, error)) {
       // Through the name's native form, never the narrow string: on Windows that is
       // UTF-8, not code page 950.
       const auto converted = platform::file_name_to_cp950(part);
@@ -129,7 +131,7 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
       entry->encoded = 1;
     }
   };
-  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
     if (it->is_directory(error))
       stage(it->path(), true);
@@ -163,7 +165,7 @@ int run_extract(const std::string& pack, const std::string& dir) {
     return 1;
   }
   std::error_code error;
-  fs::create_directories(dir, error);
+  fs::create_directories(tools::utf8_path(dir), error);
   if (error) {
     problems.problem(dir, "cannot create the directory: " + error.message());
     return 1;
@@ -202,7 +204,7 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   fold_name(name);
   std::vector<std::uint8_t> bytes;
   std::string error;
-  if (!tools::read_regular_file(file, bytes, error)) {
+  if (!tools::read_regular_file(tools::utf8_path(file), bytes, error)) {
     problems.problem(file, error);
     return 1;
   }

@@ -25,6 +25,7 @@
 #include "tools/command_registry.h"
 #include "tools/display_path.h"
 #include "tools/entry_path_argument.h"
+#include "tools/utf8_paths.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -40,11 +41,12 @@ class StandardOutputSink final : public DecodedSink {
 
 bool read_pack(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
+  const std::filesystem::path native = tools::utf8_path(path);
+  if (!std::filesystem::is_regular_file(native, error)) {
     std::cerr << "pak: cannot read " << path << "\n";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(native, std::ios::binary);
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (!in.eof() && in.fail()) {
     std::cerr << "pak: cannot read " << path << "\n";
@@ -217,7 +219,8 @@ void add_inspect_commands(CLI::App& app, int& exit_code) {
   cat_command->callback([&exit_code] { exit_code = cat(cat_pack, cat_path); });
 
   auto* verify_command = app.add_subcommand(
-      "verify", "Check a pack: bounds, table order, folded names, end records, every EnCode stream decoded; of a "
+      "verify",
+      "Check a pack: bounds, table order, folded names, end records, every EnCode stream decoded; of a "
       "bundled installer: its package table, every file's checksum and every pack");
   verify_command->add_option("PACK", verify_pack, "the pack file, or a bundled installer")->required();
   verify_command->callback([&exit_code] { exit_code = verify(verify_pack); });

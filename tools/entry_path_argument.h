@@ -7,17 +7,13 @@
 #include "platform/codepage.h"
 #include "platform/text.h"
 
-// An entry path typed by a person as the system path the pack holds: '/' separates
-// levels as '\' does, and on POSIX, where arguments are UTF-8, the text is converted
-// to code page 950. Nothing when it has a character that code page 950 lacks.
+// An entry path typed by a person (UTF-8, as every argument of the tool) as the system
+// path the pack holds: '/' separates levels as '\' does. Nothing when it has a
+// character that code page 950 lacks.
 inline std::optional<std::string> entry_path_argument(const std::string& typed) {
-#ifdef _WIN32
-  std::string path = typed;
-#else
   auto converted = platform::utf8_to_cp950(typed);
   if (!converted) return std::nullopt;
   std::string path = std::move(*converted);
-#endif
   for (std::size_t i = platform::find_separator(path, 0, true); i < path.size();
        i = platform::find_separator(path, i + 1, true))
     path[i] = '\\';

@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/system.h"
 #include "tools/command_registry.h"
 
 namespace {
@@ -23,6 +26,13 @@ CommandRegistration::CommandRegistration(int order, AddCommands add) { registry(
 namespace {
 
 int run(int argc, char** argv) {
+  // Names in packs are those of the game's systems whatever the ANSI code page: system
+  // paths are code page 950, and the arguments, like file names from std::filesystem,
+  // are UTF-8 on every platform (tools::to_system converts them).
+  platform::set_path_code_page(platform::PathCodePage::cp950);
+  const std::vector<std::string> arguments = platform::utf8_arguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   CLI::App app{"pak: tool for game packs, EnCode streams and update packages"};
   app.require_subcommand(1);
   // Paths such as /tmp/x are arguments, never Windows-style options, on every platform.
@@ -31,7 +41,7 @@ int run(int argc, char** argv) {
   auto commands = registry();
   std::stable_sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.first < b.first; });
   for (auto& [order, add] : commands) add(app, exit_code);
-  CLI11_PARSE(app, argc, argv);
+  CLI11_PARSE(app, int(pointers.size()), pointers.data());
   return exit_code;
 }
 

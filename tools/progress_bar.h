@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the pak tool's commands: a progress bar on stderr, and native
-// names as system bytes.
+// A progress bar on stderr for the pak tool's commands.
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +7,6 @@
 #include <string>
 
 #include "pak/archive.h"
-#include "platform/text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -51,20 +49,5 @@ class ProgressBar final : public ProgressListener {
   bool drawn_ = false;
   int last_ = -1;
 };
-
-// A native path or name as system bytes (code page 950). On Windows the narrow
-// strings already are; elsewhere they are UTF-8 and are converted. False when a
-// character has no code page 950 form.
-inline bool to_system(const std::string& native, std::string& system) {
-#ifdef _WIN32
-  system = native;
-  return true;
-#else
-  auto converted = platform::utf8_to_cp950(native);
-  if (!converted) return false;
-  system = std::move(*converted);
-  return true;
-#endif
-}
 
 }  // namespace tools
