@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
+
+#include "platform/codepage.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -36,6 +41,7 @@ class WriteFolderTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::inject_write_failure_after(-1);
+    platform::set_path_code_page(platform::PathCodePage::system_ansi);
     folder.close();
     std::error_code error;
     fs::remove_all(root_, error);
@@ -110,6 +116,51 @@ TEST_F(WriteFolderTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
   platform::inject_write_failure_after(-1);
   EXPECT_EQ(text_of(root_ / "game" / "f.dat"), "old");
   EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/f.dat", "outside"}));
+}
+
+// 許 B3 5C, 功 A5 5C and 蓋 BB 5C end in 0x5C, no separator inside them. In code page
+// 950 a system path lands on disk as its characters (UTF-8 on POSIX, UTF-16 on Windows
+// whatever the ANSI code page), and the files layer and names() give the same bytes.
+TEST_F(WriteFolderTest, Big5PathsInCodePage950AreTheirCharactersOnDisk) {
+  platform::set_path_code_page(platform::PathCodePage::cp950);
+  struct Case {
+    const char* system;      // relative system path
+    const char8_t* on_disk;  // the same as UTF-8, "/" between levels
+  };
+  const Case files[] = {
+      {"\xB3\x5C\xA5\x5C\xBB\x5C.txt", u8"許功蓋.txt"},
+      {"\xA6\x61\xB9\xCF\\\xB3\x5C\xA5\x5C\xBB\x5C.txt", u8"地圖/許功蓋.txt"},
+      {"\xA6\x61\xB9\xCF\\\xB3\x5C\\\xBB\x5C", u8"地圖/許/蓋"},
+  };
+  const std::string folder_path = (root_ / "game").string();
+  for (const Case& file : files) {
+    const std::string system = file.system;
+    SCOPED_TRACE(system);
+    const std::size_t last = platform::find_last_separator(system);
+    if (last != std::string::npos) {
+      ASSERT_EQ(folder.make_directories(system.substr(0, last)), platform::WriteStatus::ok);
+    }
+    ASSERT_EQ(folder.write_file(system, view(system)), platform::WriteStatus::ok);
+    std::ifstream in(root_ / "game" / fs::path(std::u8string(file.on_disk)), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), system);
+    const std::string full = folder_path + "\\" + system;
+    EXPECT_TRUE(platform::file_exists(full));
+    const auto bytes = platform::read_file(full);
+    EXPECT_EQ(bytes ? std::string(bytes->begin(), bytes->end()) : "<missing>", system);
+    platform::MappedFile mapped;
+    ASSERT_EQ(mapped.open(full), platform::MappedFile::Status::ok);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(mapped.data()), mapped.size()), system);
+  }
+  std::vector<std::string> names = folder.names("\xA6\x61\xB9\xCF");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"\xB3\x5C", "\xB3\x5C\xA5\x5C\xBB\x5C.txt"}));
+#ifdef _WIN32
+  // A lead byte without its trail byte is no character of code page 950: no file of a
+  // mangled name is made.
+  EXPECT_EQ(folder.write_file("\x81 x", view("x")), platform::WriteStatus::cannot_open);
+  EXPECT_FALSE(platform::file_exists(folder_path + "\\\x81 x"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(root_ / "game"), {}), 2);
+#endif
 }
 
 TEST(WriteFolderNames, TemporaryNamesAreRecognisablyOurs) {
