@@ -23,12 +23,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# A zh_TW locale lets Wine run with code page 950 as its ANSI code page, so the
-# dialog shows the Big5 notes.
-if [ "$set_name" != core ] && ! locale -a 2>/dev/null | grep -qi '^zh_TW.utf8$'; then
+# Locales for Wine's ANSI code page: zh_TW gives code page 950, so the dialog shows
+# the Big5 notes; en_US gives 1252, under which pak.exe must still name files in 950.
+if [ "$set_name" != core ]; then
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" sed -i 's/^# *zh_TW.UTF-8 UTF-8/zh_TW.UTF-8 UTF-8/' /etc/locale.gen
-  grep -q '^zh_TW.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_TW.UTF-8 UTF-8' | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
-  "${sudo_cmd[@]}" locale-gen >/dev/null
+  generate=0
+  for locale in zh_TW en_US; do
+    locale -a 2>/dev/null | grep -qi "^$locale.utf8\$" && continue
+    "${sudo_cmd[@]}" sed -i "s/^# *$locale.UTF-8 UTF-8/$locale.UTF-8 UTF-8/" /etc/locale.gen
+    grep -q "^$locale.UTF-8 UTF-8" /etc/locale.gen || echo "$locale.UTF-8 UTF-8" | "${sudo_cmd[@]}" tee -a /etc/locale.gen >/dev/null
+    generate=1
+  done
+  [ $generate -eq 0 ] || "${sudo_cmd[@]}" locale-gen >/dev/null
 fi

@@ -65,6 +65,10 @@ wine_tests() {
     echo "missing build/windows/tests/e2e/diff_updater.exe (python3 and the host pak build it)"
     status=1
   fi
+  # pak.exe names files as the Linux pak under ANSI code pages 950 and 1252.
+  if [ -f build/windows/tools/pak.exe ]; then
+    tests/e2e/wine_names_e2e.sh "$root/build/windows" "$root/build/debug" || status=1
+  fi
   wineserver -k >/dev/null 2>&1 || true
   rm -rf "$prefix_root"
   unset WINEPREFIX
