@@ -38,8 +38,9 @@ constexpr int PROGRESS_STEPS = 1000;
 // The folder of /D=PATH, proposed when the dialog opens.
 std::optional<std::string> proposed_folder;
 
-// The arguments after the program's name as code page 950 text, whatever the
-// system's ANSI code page; nothing when one holds a character code page 950 lacks.
+// The arguments after the program's name as text of the system's ANSI code page, the
+// code page of the installer's paths (950 on the game's systems); nothing when one
+// holds a character that code page lacks.
 std::optional<std::vector<std::string>> command_line_arguments() {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -52,13 +53,13 @@ std::optional<std::vector<std::string>> command_line_arguments() {
       continue;
     }
     BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(950, 0, wide[i], wide_length, nullptr, 0, nullptr, &lossy);
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide[i], wide_length, nullptr, 0, nullptr, &lossy);
     if (length <= 0 || lossy) {
       arguments.reset();
       break;
     }
     std::string text(std::size_t(length), '\0');
-    WideCharToMultiByte(950, 0, wide[i], wide_length, text.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide[i], wide_length, text.data(), length, nullptr, nullptr);
     arguments->push_back(std::move(text));
   }
   LocalFree(wide);
@@ -222,9 +223,9 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
   const auto arguments = command_line_arguments();
-  const ParsedOptions parsed = arguments
-                                   ? parse_install_options(*arguments)
-                                   : ParsedOptions{std::nullopt, "an argument has characters code page 950 lacks"};
+  const ParsedOptions parsed =
+      arguments ? parse_install_options(*arguments)
+                : ParsedOptions{std::nullopt, "an argument has characters the system's code page lacks"};
   bool silent = parsed.options && parsed.options->silent;
   if (!parsed.options) {
     // Said on the error stream; in a box too unless the line asks for silence.
