@@ -13,6 +13,7 @@
 #include "encode/encoder.h"
 #include "pak/pak_format.h"
 #include "platform/files.h"
+#include "platform/write_batch.h"
 #include "platform/write_folder.h"
 
 class ByteSink;
@@ -168,6 +169,12 @@ class PakArchive {
   // Makes the directories of an entry's file below the base, through the folder.
   void make_entry_directories(const std::string& name);
   void forget_write_folder();
+  // Files written during an import go into one batch (platform/write_batch.h), put in
+  // place and made durable together when the import ends.
+  void begin_write_batch();
+  void end_write_batch();
+  void report_batch_failures();
+  std::unique_ptr<platform::WriteBatch> batch_;
   std::unique_ptr<platform::WriteFolder> own_folder_;
   bool loose_files_ = true;  // false for a pack that comes from the package only
 
