@@ -174,6 +174,9 @@ void WriteBatch::flush_files() {
 bool WriteBatch::commit() {
   const std::size_t failures_before = failures_.size();
   flush_files();
+  // Each directory is checked again before files move into it: a reparse point put
+  // in its place while the batch ran is refused.
+  close_directory();
   for (Directory& directory : directories_) {
     const WriteStatus opened = open_directory(directory.relative);
     for (File& file : directory.files) {
