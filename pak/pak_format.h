@@ -7,9 +7,9 @@
 #include <cstring>
 
 constexpr std::size_t PAK_RECORD_SIZE = 36;
-constexpr std::size_t PAK_NAME_SIZE = 32;         // name field, NUL included
-constexpr std::size_t PAK_MAX_NAME_LENGTH = 31;   // bytes before the NUL
-constexpr std::size_t PAK_MAX_PATH_LENGTH = 259;  // an entry path, without its NUL
+constexpr std::size_t PAK_NAME_SIZE = 32;        // name field, NUL included
+constexpr std::size_t PAK_MAX_NAME_LENGTH = 31;  // bytes before the NUL
+constexpr std::size_t PAK_MAX_PATH_LENGTH = 259; // an entry path, without its NUL
 constexpr std::size_t PAK_MAX_BASE_PATH_LENGTH = 255;
 constexpr std::size_t PAK_EMPTY_DIRECTORY_SIZE = 4 + PAK_RECORD_SIZE;
 
