@@ -187,8 +187,12 @@ TEST_F(WriteFolderTest, ABatchFileThatFailsLeavesItsOldFileAndTheOthersLand) {
 
 TEST_F(WriteFolderTest, ABatchCommitsByItselfWhenItHoldsItsLimitOfFiles) {
   platform::WriteBatch batch(folder);
-  for (std::size_t i = 0; i < platform::WriteBatch::MAX_FILES; ++i)
-    ASSERT_EQ(batch.write_file("f" + std::to_string(i), view("x")), platform::WriteStatus::ok);
+  for (std::size_t i = 0; i < platform::WriteBatch::MAX_FILES; ++i) {
+    // Appended, not "f" + ...: MinGW's -O3 gives a false restrict warning on that.
+    std::string name = std::to_string(i);
+    name.insert(name.begin(), 'f');
+    ASSERT_EQ(batch.write_file(name, view("x")), platform::WriteStatus::ok);
+  }
   EXPECT_EQ(batch.size(), 0u);
   EXPECT_EQ(text_of(root_ / "game" / "f0"), "x");
   ASSERT_EQ(batch.write_file("last", view("y")), platform::WriteStatus::ok);
@@ -281,8 +285,7 @@ TEST(WriteFolderLinks, NeverPassesAReparsePoint) {
     platform::WriteBatch batch(folder);
     EXPECT_EQ(batch.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
     EXPECT_EQ(batch.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
-    EXPECT_EQ(batch.write_file("file", view("x")), platform::WriteStatus::link_in_way);
-    EXPECT_EQ(batch.write_file("dangling", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("dir\\target", view("x")), platform::WriteStatus::link_in_way);
     EXPECT_TRUE(batch.commit());
   }
   EXPECT_EQ(folder.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
