@@ -13,6 +13,7 @@
 #include "encode/encoder.h"
 #include "pak/pak_format.h"
 #include "platform/files.h"
+#include "platform/write_batch.h"
 #include "platform/write_folder.h"
 
 class ByteSink;
@@ -29,6 +30,10 @@ struct PendingEntry {
   std::vector<std::uint8_t> data;
   int encoded = 0;
   std::uint32_t size = 0;
+  // When not empty: the system path of a file whose content is the entry's bytes, read
+  // only when a rebuild writes the entry (data stays empty; size is the file's size
+  // when it was staged). Lets a pack of a whole folder be built in bounded memory.
+  std::string data_path;
   PendingEntry* next = nullptr;
 };
 
@@ -85,6 +90,12 @@ class ProgressListener {
   virtual void item(const std::string& path) { (void)path; }
   // bytes more written to it: a file's decoded bytes, a rebuilt pack's bytes.
   virtual void wrote(std::uint64_t bytes) { (void)bytes; }
+  // A rebuild's entries done of total, counted by the bytes they bring (an entry's
+  // stored or staged size, a raw entry before it is encoded).
+  virtual void progress_bytes(std::uint64_t done, std::uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 // Folds an entry name in place: A-Z lowered; a byte >= 0xA0 is a lead byte and the
@@ -158,6 +169,9 @@ class PakArchive {
   std::string rebuilt_path;                  // the pack file the last successful rebuild wrote
   // How rebuilds compress staged entries that are raw bytes.
   EncodeLevel encode_level = EncodeLevel::exact;
+  // Threads that encode those entries ahead of the rebuild's writer; 0: one per core.
+  // The pack is the same whatever the number.
+  unsigned encode_threads = 0;
   // Where writes land: write_folder and, inside it, the relative path of base_path.
   // Set by open_in; for an archive opened by a path, made from base_path on first use
   // (the folder that holds the base).
@@ -170,6 +184,13 @@ class PakArchive {
   // Makes the directories of an entry's file below the base, through the folder.
   void make_entry_directories(const std::string& name);
   void forget_write_folder();
+  // Files written during an import go into one batch (platform/write_batch.h), put in
+  // place and made durable together when the import ends.
+  void begin_write_batch();
+  void end_write_batch();
+  void report_batch_failures();
+  std::unique_ptr<platform::WriteBatch> batch_;
+  std::vector<std::string> batch_written_;  // files of the batch written, told once it is committed
   std::unique_ptr<platform::WriteFolder> own_folder_;
   bool loose_files_ = true;  // false for a pack that comes from the package only
 
@@ -189,6 +210,11 @@ class PakArchive {
   void ensure_dir_chain(const std::string& path);
   void build_tables();
   std::uint64_t write_directory(ByteSink& file, const std::string& prefix, int dir_index);
+  // Walks the tables in write_directory's order: the staged raw entries to encode,
+  // and the bytes all entries bring (for progress).
+  void plan_writes(const std::string& prefix, int dir_index, std::vector<const PendingEntry*>& to_encode);
+  // Writes the bytes of one staged entry at the sink's position.
+  void write_pending(ByteSink& file, const PendingEntry& entry);
   struct RebuildState;
   RebuildState* rebuild_state = nullptr;  // set while rebuild runs
   // find_pending's index: the first entry of each name, valid while pending is the

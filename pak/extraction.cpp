@@ -85,7 +85,7 @@ int PakArchive::write_entry_file(const char* name) {
     bool decoded = true;
     if (entry != nullptr && entry->encoded == 1) {
       DecodingProducer producer(pak::ByteView(entry->data.data(), entry->data.size()), progress);
-      status = folder->write_file(relative, producer);
+      status = batch_ ? batch_->write_file(relative, producer, path) : folder->write_file(relative, producer);
       if (!producer.problem.empty()) {
         report_problem(producer.problem);
         decoded = false;
@@ -94,13 +94,19 @@ int PakArchive::write_entry_file(const char* name) {
     } else {
       const platform::ByteView bytes = entry != nullptr ? platform::ByteView(entry->data.data(), entry->data.size())
                                                         : platform::ByteView(slot->data, std::size_t(slot->size));
-      status = folder->write_file(relative, bytes);
+      status = batch_ ? batch_->write_file(relative, bytes, path) : folder->write_file(relative, bytes);
       if (progress != nullptr) progress->wrote(bytes.size());
     }
-    if (const char* text = pak::write_problem_text(status))
+    if (const char* text = pak::write_problem_text(status)) {
       report_problem(text);
-    else if (decoded && reporter != nullptr)
-      reporter->written(path);
+    } else if (decoded && reporter != nullptr) {
+      // A file of a batch is written once the batch has put it in place.
+      if (batch_)
+        batch_written_.push_back(path);
+      else
+        reporter->written(path);
+    }
+    if (batch_) report_batch_failures();
   }
   if (slot != nullptr) release_entry(slot);
   return 1;
@@ -110,7 +116,39 @@ void PakArchive::make_entry_directories(const std::string& name) {
   platform::WriteFolder* folder = folder_for_writes();  // sets write_base
   if (folder == nullptr) return;
   const std::string directory(pak::directory_part(platform::join_relative(write_base, name)));
-  if (!directory.empty()) folder->make_directories(std::string_view(directory).substr(0, directory.size() - 1));
+  if (directory.empty()) return;
+  const std::string_view levels = std::string_view(directory).substr(0, directory.size() - 1);
+  if (batch_)
+    batch_->make_directories(levels);
+  else
+    folder->make_directories(levels);
+}
+
+void PakArchive::begin_write_batch() {
+  platform::WriteFolder* folder = folder_for_writes();
+  if (folder == nullptr) return;
+  batch_ = std::make_unique<platform::WriteBatch>(*folder);
+  // The archive writes the folder for the run: what a killed run left goes.
+  batch_->remove_stale_temporaries(true);
+}
+
+void PakArchive::end_write_batch() {
+  if (!batch_) return;
+  batch_->commit();
+  report_batch_failures();
+  batch_.reset();
+  if (reporter != nullptr)
+    for (const std::string& path : batch_written_) reporter->written(path);
+  batch_written_.clear();
+}
+
+// A file that failed after its content was written (when the batch flushed or moved
+// it) is reported as one that could not be written; its old file stays.
+void PakArchive::report_batch_failures() {
+  for (const platform::WriteBatch::Failure& failure : batch_->take_failures()) {
+    if (reporter != nullptr) reporter->report(pak::write_problem_text(failure.status), failure.label);
+    std::erase(batch_written_, failure.label);
+  }
 }
 
 void PakArchive::create_dirs(const char* path) {

@@ -9,11 +9,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "encode/encoder.h"
 #include "pak/archive.h"
+#include "pak/encode_ahead.h"
 #include "pak/entry_path.h"
 #include "pak/file_sink.h"
 #include "pak/write_messages.h"
@@ -37,7 +39,10 @@ struct PakArchive::RebuildState {
   std::uint64_t files_done = 0;
   std::uint64_t files_total = 0;
   std::uint64_t bytes_reported = 0;  // pack bytes told to the progress listener
-  std::string error;                 // the first problem; the rebuild stops at it
+  std::uint64_t input_done = 0;      // bytes the entries written so far brought
+  std::uint64_t input_total = 0;
+  std::unique_ptr<pak::EncodeAhead> ahead;  // null: raw entries are encoded by the writer
+  std::string error;                        // the first problem; the rebuild stops at it
   std::string error_path;
 
   void fail(std::string text, std::string path) {
@@ -89,6 +94,11 @@ bool is_stale_temp_name(std::string_view name, std::string_view prefix) {
   for (char c : name.substr(prefix.size(), 8))
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   return true;
+}
+
+// The bytes a staged entry brings: its data, or its file's size when it was staged.
+std::uint64_t staged_size(const PendingEntry& entry) {
+  return entry.data_path.empty() ? entry.data.size() : entry.size;
 }
 
 bool name_less(const PakRecord& a, const PakRecord& b) { return std::memcmp(a.name, b.name, PAK_NAME_SIZE) < 0; }
@@ -249,6 +259,56 @@ void PakArchive::build_tables() {
   }
 }
 
+void PakArchive::write_pending(ByteSink& file, const PendingEntry& entry) {
+  RebuildState& state = *rebuild_state;
+  const std::string shown = base_path + ".pak\\" + entry.name;
+  if (entry.encoded == 0 && state.ahead) {
+    if (state.ahead->next_entry() != &entry) {
+      state.fail("internal error: entries encoded out of order", shown);
+      return;
+    }
+    pak::EncodeAhead::Result result = state.ahead->take();
+    if (!result.error.empty()) return state.fail(result.error, shown);
+    file.write(result.stream.data(), result.stream.size());
+    return;
+  }
+  std::vector<std::uint8_t> file_bytes;
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  std::string why;
+  if (!pak::load_entry_bytes(entry, file_bytes, data, size, why)) return state.fail(why, shown);
+  if (entry.encoded == 1) {
+    // Stored as it is: a reader takes bytes that begin with "EnCo" for a stream, so a
+    // file that has come to begin so since it was staged cannot be stored raw.
+    if (!entry.data_path.empty() && size >= 4 && std::memcmp(data, "EnCo", 4) == 0)
+      return state.fail("begins with \"EnCo\" and cannot be stored raw", shown);
+    file.write(data, size);
+    return;
+  }
+  if (size > 0x7FFFFFFFu) return state.fail("entry is too large to be compressed", shown);
+  encode_stream(file, data, std::int32_t(size), encode_level);
+}
+
+void PakArchive::plan_writes(const std::string& prefix, int dir_index, std::vector<const PendingEntry*>& to_encode) {
+  RebuildState& state = *rebuild_state;
+  const std::vector<PakRecord>& records = build_dirs[dir_index].records;
+  for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+    const std::string full = prefix + records[i].name;
+    if (pak::is_directory_path(full)) {
+      if (const int sub = state.find_dir(full); sub >= 0) plan_writes(full, sub, to_encode);
+      continue;
+    }
+    const BuildLink& link = *state.record_links[dir_index][i];
+    if (link.kind == LINK_RECORD) {
+      const std::uint32_t offset = load_u32(link.record);
+      state.input_total += load_u32(link.record + PAK_RECORD_SIZE) - offset;
+      continue;
+    }
+    state.input_total += staged_size(*link.entry);
+    if (link.entry->encoded == 0) to_encode.push_back(link.entry);
+  }
+}
+
 std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& prefix, int dir_index) {
   RebuildState& state = *rebuild_state;
   const std::uint64_t start = file.position();
@@ -292,10 +352,10 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
       const std::uint32_t offset = load_u32(link.record);
       const std::uint32_t span = load_u32(link.record + PAK_RECORD_SIZE) - offset;
       file.write(view + offset, span);
-    } else if (link.entry->encoded == 1) {
-      file.write(link.entry->data.data(), link.entry->data.size());
+      state.input_done += span;
     } else {
-      encode_stream(file, link.entry->data.data(), std::int32_t(link.entry->data.size()), encode_level);
+      write_pending(file, *link.entry);
+      state.input_done += staged_size(*link.entry);
     }
     ++state.files_done;
     if (progress != nullptr) {
@@ -303,6 +363,7 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
       progress->wrote(now - state.bytes_reported);
       state.bytes_reported = now;
       progress->progress(state.files_done, state.files_total);
+      progress->progress_bytes(state.input_done, state.input_total);
     }
   }
   set_offset(n);
@@ -340,7 +401,7 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
     const std::string shown = old_pack + "\\" + entry->name;
     if (const char* reason = pak::unsafe_path_reason(entry->name)) return refuse(reason, shown);
     if (const char* reason = pak::unstorable_path_reason(entry->name)) return refuse(reason, shown);
-    if (entry->encoded == 0 && entry->data.size() > 0x7FFFFFFFu)
+    if (entry->encoded == 0 && staged_size(*entry) > 0x7FFFFFFFu)
       return refuse("entry is too large to be compressed", shown);
   }
 
@@ -396,9 +457,17 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
   }
   const std::string temp_path = base_path.substr(0, base_path.size() - write_base.size()) + temp_relative;
 
+  // Raw entries are encoded on every core ahead of the writer, in its order.
+  std::vector<const PendingEntry*> to_encode;
+  plan_writes("", 0, to_encode);
+  const unsigned threads = encode_threads != 0 ? encode_threads : std::max(1u, std::thread::hardware_concurrency());
+  if (threads > 1 && to_encode.size() > 1)
+    state.ahead = std::make_unique<pak::EncodeAhead>(std::move(to_encode), encode_level, threads);
+
   pak::FileSink sink(out);
   if (progress != nullptr) progress->item(old_pack);
   write_directory(sink, "", 0);
+  state.ahead.reset();
   if (progress != nullptr) progress->wrote(sink.position() - state.bytes_reported);
   bool written = sink.flush() && !state.failed();
   written = written && out.sync();

@@ -152,6 +152,9 @@ int PakArchive::walk_directory(PakArchive& source, const char* prefix, const std
 }
 
 int PakArchive::import_pack(PakArchive& source) {
+  // Files written at once go into one batch, made durable together at its end.
+  const bool write_now = is_open == 0 || direct == 1;
+  if (write_now) begin_write_batch();
   if (source.root_records != nullptr && source.root_count > 0) {
     const int n = int(std::min<std::uint32_t>(source.root_count - 1, 0x7FFFFFFF));
     SourceWalk count{*this, source, true};
@@ -162,6 +165,7 @@ int PakArchive::import_pack(PakArchive& source) {
     walk.total = count.total;
     walk.walk("", source.root_records, n);
   }
+  if (write_now) end_write_batch();
   if (is_open != 1) return 1;
   const std::string temp_base = base_path + "temp";
   return rebuild(temp_base.c_str(), 1);

@@ -58,7 +58,8 @@ class WriteFolder {
   // temporary file is written beside it, flushed and moved over it in one step, so on
   // any failure the old file stays as it was and no temporary file is left. A replaced
   // file keeps its permission bits (without set-user-id and set-group-id) and loses
-  // read-only, hidden and system attributes; a new file gets the default.
+  // read-only, hidden and system attributes; a new file gets the default. This is a
+  // batch of one file (write_batch.h); many files are cheaper written in one batch.
   WriteStatus write_file(std::string_view relative, ByteView data);
   // The same with the content taken from a producer; write_failed when it fails.
   WriteStatus write_file(std::string_view relative, FileProducer& producer);
@@ -98,6 +99,7 @@ class WriteFolder {
   std::vector<std::string> names(std::string_view relative);
 
  private:
+  friend class WriteBatch;
   std::string path_;
   bool open_ = false;
   std::intptr_t handle_ = -1;  // POSIX: the folder's descriptor

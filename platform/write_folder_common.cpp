@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "platform/codepage.h"
+#include "platform/write_batch.h"
 #include "platform/write_folder.h"
 
 namespace platform {
@@ -26,6 +28,15 @@ WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
   return write_file(relative, producer);
 }
 
+WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
+  WriteBatch batch(*this);
+  const WriteStatus status = batch.write_file(relative, producer);
+  if (status != WriteStatus::ok) return status;
+  if (batch.commit()) return WriteStatus::ok;
+  const std::vector<WriteBatch::Failure> failures = batch.take_failures();
+  return failures.empty() ? WriteStatus::write_failed : failures.front().status;
+}
+
 WriteStatus write_file_replacing(const std::string& path, ByteView data) {
   // The file's own folder confines the write; its name is one level below it.
   const std::size_t last = find_last_separator(path, true);
@@ -34,6 +45,27 @@ WriteStatus write_file_replacing(const std::string& path, ByteView data) {
   WriteFolder folder;
   if (folder.open(directory) != WriteFolder::Status::ok) return WriteStatus::cannot_open;
   return folder.write_file(std::string_view(path).substr(last == std::string::npos ? 0 : last + 1), data);
+}
+
+WriteStatus WriteBatch::write_file(std::string_view relative, ByteView data, std::string label) {
+  BytesProducer producer(data);
+  return write_file(relative, producer, std::move(label));
+}
+
+WriteBatch::Directory& WriteBatch::directory_entry(const std::string& relative) {
+  auto [found, added] = directory_index_.try_emplace(relative, directories_.size());
+  if (added) directories_.push_back(Directory{relative, {}});
+  return directories_[found->second];
+}
+
+std::vector<WriteBatch::Failure> WriteBatch::take_failures() { return std::exchange(failures_, {}); }
+
+bool is_stale_temp_name(std::string_view name) {
+  const std::string_view suffix = TEMP_FILE_SUFFIX;
+  if (name.size() < 8 + suffix.size() || !name.ends_with(suffix)) return false;
+  for (char c : name.substr(name.size() - suffix.size() - 8, 8))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
 }
 
 std::string join_relative(std::string_view base, std::string_view name) {

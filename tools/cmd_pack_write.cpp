@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,7 +89,80 @@ bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter&
 
 int finish(const StderrReporter& problems, bool ok) { return ok && problems.count == 0 ? 0 : 1; }
 
-int run_create(const std::string& out, const std::string& dir, bool raw, EncodeLevel level) {
+// One file or directory found below a folder, named as an entry.
+struct FoundItem {
+  std::string name;         // folded entry name; a directory's ends in a backslash
+  std::string system_path;  // the file's absolute path as system bytes (files only)
+  std::uint64_t size = 0;
+};
+
+// Every directory and regular file below dir, named by prefix and its path below dir,
+// in the order the walk meets them. Files are not read: a pack of a whole folder is
+// built in bounded memory, each file read when its entry is written. raw: the first
+// bytes are checked, since a raw entry must not begin with "EnCo".
+std::vector<FoundItem> gather_folder(const fs::path& dir, const std::string& prefix, bool raw,
+                                     StderrReporter& problems) {
+  std::vector<FoundItem> found;
+  std::set<std::string> names;
+  std::error_code error;
+  auto add = [&](const fs::path& path, bool is_dir) {
+    std::string name = prefix;
+    bool first = true;
+    for (const fs::path& part : fs::relative(path, dir, error)) {
+      // Through the name's native form, never the narrow string: on Windows that is
+      // not code page 950.
+      const auto system = platform::file_name_to_cp950(part);
+      if (!system) return problems.problem(path.string(), "the name has characters outside code page 950");
+      name += (first ? "" : "\\") + *system;
+      first = false;
+    }
+    if (is_dir) name += "\\";
+    fold_name(name);
+    if (const char* reason = pak::unsafe_path_reason(name)) return problems.problem(path.string(), reason);
+    if (const char* reason = pak::unstorable_path_reason(name)) return problems.problem(path.string(), reason);
+    if (!names.insert(name).second) return problems.problem(path.string(), "another file has the same folded name");
+    FoundItem item{name, {}, 0};
+    if (!is_dir) {
+      std::error_code size_error;
+      item.size = fs::file_size(path, size_error);
+      if (size_error) return problems.problem(path.string(), "cannot read the file: " + size_error.message());
+      if (item.size > 0xFFFFFFFFu) return problems.problem(path.string(), "larger than a pack entry can be (4 GiB)");
+      const auto system_path = platform::file_name_to_cp950(fs::absolute(path, size_error));
+      if (!system_path) return problems.problem(path.string(), "the path has characters outside code page 950");
+      item.system_path = *system_path;
+      if (raw) {
+        char head[4] = {};
+        std::ifstream in(path, std::ios::binary);
+        if (!in) return problems.problem(path.string(), "cannot open the file");
+        in.read(head, 4);
+        if (in.gcount() == 4 && std::memcmp(head, "EnCo", 4) == 0)
+          return problems.problem(path.string(), "begins with \"EnCo\" and cannot be stored raw");
+      }
+    }
+    found.push_back(std::move(item));
+  };
+  for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    if (it->is_directory(error))
+      add(it->path(), true);
+    else if (it->is_regular_file(error))
+      add(it->path(), false);
+    else
+      problems.problem(it->path().string(), "neither a file nor a directory; left out");
+  }
+  if (error) problems.problem(dir.string(), "cannot read the directory: " + error.message());
+  return found;
+}
+
+// Gives a staged entry the content of a found file, read when the entry is written.
+void take_bytes_from(PendingEntry& entry, const FoundItem& item, bool raw) {
+  entry.data.clear();
+  entry.data_path = item.system_path;
+  entry.size = std::uint32_t(item.size);
+  entry.encoded = raw ? 1 : 0;
+}
+
+int run_create(const std::string& out, const std::string& dir, bool raw, EncodeLevel level, unsigned jobs) {
   StderrReporter problems;
   std::string base;
   if (!pack_base(out, base, problems)) return 1;
@@ -98,59 +172,20 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
     problems.problem(dir, "no such directory");
     return 1;
   }
-  // Gather every directory and file as a staged entry with a folded name.
-  std::vector<PendingEntry*> entries;
-  std::set<std::string> names;
-  auto stage = [&](const fs::path& path, bool is_dir) {
-    std::string name;
-    for (const fs::path& part : fs::relative(path, root, error)) {
-      // Through the name's native form, never the narrow string: on Windows that is
-      // UTF-8, not code page 950.
-      const auto converted = platform::file_name_to_cp950(part);
-      if (!converted) {
-        problems.problem(path.string(), "the name has characters outside code page 950");
-        return;
-      }
-      name += (name.empty() ? "" : "\\") + *converted;
-    }
-    if (is_dir) name += "\\";
-    fold_name(name);
-    if (const char* reason = pak::unsafe_path_reason(name)) return problems.problem(path.string(), reason);
-    if (const char* reason = pak::unstorable_path_reason(name)) return problems.problem(path.string(), reason);
-    if (!names.insert(name).second) return problems.problem(path.string(), "another file has the same folded name");
-    auto* entry = new PendingEntry(name.c_str(), 0);
-    entries.push_back(entry);
-    if (is_dir) return;
-    std::string error;
-    if (!tools::read_regular_file(path, entry->data, error)) return problems.problem(path.string(), error);
-    entry->size = std::uint32_t(entry->data.size());
-    if (raw) {
-      // Stored as they are; the reader takes bytes that begin with "EnCo" for a stream.
-      if (entry->data.size() >= 4 && std::memcmp(entry->data.data(), "EnCo", 4) == 0)
-        return problems.problem(path.string(), "begins with \"EnCo\" and cannot be stored raw");
-      entry->encoded = 1;
-    }
-  };
-  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
-       it.increment(error)) {
-    if (it->is_directory(error))
-      stage(it->path(), true);
-    else if (it->is_regular_file(error))
-      stage(it->path(), false);
-    else
-      problems.problem(it->path().string(), "neither a file nor a directory; left out");
-  }
-  if (error) problems.problem(dir, "cannot read the directory: " + error.message());
+  const std::vector<FoundItem> found = gather_folder(root, "", raw, problems);
+  if (problems.count != 0) return 1;
   PakArchive archive;
-  for (PendingEntry* entry : entries) {
+  for (const FoundItem& item : found) {
+    auto* entry = new PendingEntry(item.name.c_str(), 0);
+    if (!pak::is_directory_path(item.name)) take_bytes_from(*entry, item, raw);
     entry->next = archive.pending;
     archive.pending = entry;
   }
-  if (problems.count != 0) return 1;
   archive.base_path = base;
   archive.reporter = &problems;
   archive.encode_level = level;
-  ProgressBar bar("create");
+  archive.encode_threads = jobs;
+  ProgressBar bar("create", ProgressBar::Unit::bytes);
   archive.progress = &bar;
   return finish(problems, archive.rebuild((base + "temp").c_str(), 1) == 1);
 }
@@ -186,12 +221,37 @@ int run_merge(const std::string& target_pack, const std::string& source_pack) {
   PakArchive target, source;
   if (!open_existing(target, target_pack, problems)) return 1;
   if (!open_existing(source, source_pack, problems)) return 1;
-  ProgressBar bar("merge");
+  ProgressBar bar("merge", ProgressBar::Unit::bytes);
   target.progress = &bar;
   return finish(problems, target.import_pack(source) == 1);
 }
 
-int run_add(const std::string& target_pack, const std::string& path, const std::string& file, EncodeLevel level) {
+// Stages the directory levels of name (up to its last backslash) that the target
+// lacks, so that the rebuild has a directory to put it in.
+bool stage_missing_levels(PakArchive& target, const std::string& name) {
+  const std::string directory(pak::directory_part(name));
+  for (std::size_t i = 0; i < directory.size(); ++i) {
+    const std::string level = directory.substr(0, i + 1);
+    if (!pak::is_directory_path(level)) continue;
+    if (target.find_record(level.c_str()) == nullptr && target.find_pending(level.c_str()) == nullptr &&
+        target.stage_entry(level.c_str(), nullptr, 0) != 1)
+      return false;
+  }
+  return true;
+}
+
+// Stages a file entry whose bytes the rebuild takes from item's file. Staged as bytes
+// of length 0, then given the file as raw data, whatever it begins with: the rebuild
+// compresses it.
+bool stage_file(PakArchive& target, const FoundItem& item) {
+  static const std::uint8_t nothing = 0;
+  if (!stage_missing_levels(target, item.name) || target.stage_entry(item.name.c_str(), &nothing, 0) != 1) return false;
+  take_bytes_from(*target.find_pending(item.name.c_str()), item, false);
+  return true;
+}
+
+int run_add(const std::string& target_pack, const std::string& path, const std::string& file, EncodeLevel level,
+            unsigned jobs) {
   StderrReporter problems;
   PakArchive target;
   if (!open_existing(target, target_pack, problems)) return 1;
@@ -202,25 +262,54 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   }
   std::string name = std::move(*typed);
   fold_name(name);
+  target.encode_level = level;
+  target.encode_threads = jobs;
+  std::error_code error;
+  if (fs::is_directory(file, error)) {
+    // A folder: every file and directory below it, under the entry directory name.
+    while (pak::is_directory_path(name)) name.pop_back();
+    if (name.empty()) {
+      problems.problem(path, "a folder needs an entry directory to go under");
+      return 1;
+    }
+    if (const char* reason = pak::unsafe_path_reason(name)) {
+      problems.problem(path, reason);
+      return 1;
+    }
+    if (target.find_record(name.c_str()) != nullptr) {
+      problems.problem(path, "the pack holds a file of this name: a folder goes below an entry directory");
+      return 1;
+    }
+    const std::vector<FoundItem> found = gather_folder(tools::utf8_path(file), name + "\\", false, problems);
+    if (problems.count != 0) return 1;
+    if (!stage_missing_levels(target, name + "\\")) return 1;
+    if (target.find_record((name + "\\").c_str()) == nullptr && target.find_pending((name + "\\").c_str()) == nullptr &&
+        target.stage_entry((name + "\\").c_str(), nullptr, 0) != 1)
+      return 1;
+    for (const FoundItem& item : found) {
+      if (!pak::is_directory_path(item.name)) {
+        if (!stage_file(target, item)) return 1;
+      } else if (target.find_record(item.name.c_str()) == nullptr &&
+                 target.find_pending(item.name.c_str()) == nullptr &&
+                 target.stage_entry(item.name.c_str(), nullptr, 0) != 1) {
+        return 1;
+      }
+    }
+    ProgressBar bar("add", ProgressBar::Unit::bytes);
+    target.progress = &bar;
+    return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
+  }
   std::vector<std::uint8_t> bytes;
-  std::string error;
-  if (!tools::read_regular_file(tools::utf8_path(file), bytes, error)) {
-    problems.problem(file, error);
+  std::string read_error;
+  if (!tools::read_regular_file(tools::utf8_path(file), bytes, read_error)) {
+    problems.problem(file, read_error);
     return 1;
   }
   if (pak::is_directory_path(name)) {
     problems.problem(path, "an entry path cannot end in a backslash");
     return 1;
   }
-  // Missing directory levels first, so that the rebuild has a directory to put it in.
-  const std::string directory(pak::directory_part(name));
-  for (std::size_t i = 0; i < directory.size(); ++i) {
-    const std::string level = directory.substr(0, i + 1);
-    if (!pak::is_directory_path(level)) continue;
-    if (target.find_record(level.c_str()) == nullptr && target.find_pending(level.c_str()) == nullptr &&
-        target.stage_entry(level.c_str(), nullptr, 0) != 1)
-      return 1;
-  }
+  if (!stage_missing_levels(target, name)) return 1;
   // Staged as bytes of length 0, then given the file's bytes as raw data, whatever
   // they begin with: the rebuild compresses them.
   static const std::uint8_t nothing = 0;
@@ -229,7 +318,6 @@ int run_add(const std::string& target_pack, const std::string& path, const std::
   entry->data = std::move(bytes);
   entry->size = std::uint32_t(entry->data.size());
   entry->encoded = 0;
-  target.encode_level = level;
   return finish(problems, target.rebuild((target.base_path + "temp").c_str(), 1) == 1);
 }
 
@@ -267,13 +355,15 @@ void add_pack_write_commands(CLI::App& app, int& exit_code) {
   static std::vector<std::string> paths;
   static bool raw = false;
   static EncodeLevel level = EncodeLevel::exact;
+  static unsigned jobs = 0;
 
   auto* create = app.add_subcommand("create", "Make a pack of a directory tree (entries EnCode-compressed)");
   create->add_option("OUT", out, "pack to write (.pak)")->required();
   create->add_option("DIR", dir, "directory to pack")->required();
   create->add_flag("--raw", raw, "store the files uncompressed");
   tools::add_level_option(*create, level);
-  create->callback([&exit_code] { exit_code = run_create(out, dir, raw, level); });
+  tools::add_jobs_option(*create, jobs);
+  create->callback([&exit_code] { exit_code = run_create(out, dir, raw, level, jobs); });
 
   auto* extract = app.add_subcommand("extract", "Write every entry of a pack as a file under a directory");
   extract->add_option("PACK", pack, "pack to read (.pak)")->required();
@@ -285,12 +375,15 @@ void add_pack_write_commands(CLI::App& app, int& exit_code) {
   merge->add_option("SOURCE", source, "pack to merge in (.pak)")->required();
   merge->callback([&exit_code] { exit_code = run_merge(target, source); });
 
-  auto* add = app.add_subcommand("add", "Add or replace one entry of a pack with a file's bytes");
+  auto* add = app.add_subcommand(
+      "add",
+      "Add or replace one entry of a pack with a file's bytes, or every file of a folder below an entry directory");
   add->add_option("TARGET", target, "pack to update (.pak)")->required();
   add->add_option("PATH", path, "entry path inside the pack (levels separated by backslashes)")->required();
-  add->add_option("FILE", file, "file whose bytes the entry gets")->required();
+  add->add_option("FILE", file, "file whose bytes the entry gets, or a folder to add below PATH")->required();
   tools::add_level_option(*add, level);
-  add->callback([&exit_code] { exit_code = run_add(target, path, file, level); });
+  tools::add_jobs_option(*add, jobs);
+  add->callback([&exit_code] { exit_code = run_add(target, path, file, level, jobs); });
 
   auto* rm = app.add_subcommand("rm", "Remove entries (a directory with everything below it) from a pack");
   rm->add_option("TARGET", target, "pack to update (.pak)")->required();

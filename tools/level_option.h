@@ -1,5 +1,6 @@
 #pragma once
-// The --level option of the commands that compress: create, add and encode.
+// The --level and --jobs options of the commands that compress: create, add and
+// encode (--level only).
 
 #include <CLI/CLI.hpp>
 #include <string>
@@ -21,6 +22,14 @@ inline void add_level_option(CLI::App& command, EncodeLevel& level) {
         if (text == "best") return std::to_string(static_cast<int>(EncodeLevel::best));
         throw CLI::ValidationError("must be exact, fast or best, not \"" + text + "\"");
       });
+}
+
+// -j N: threads that encode entries ahead of the pack's writer; 0 (default) is one
+// per core. The pack is the same whatever N is.
+inline void add_jobs_option(CLI::App& command, unsigned& jobs) {
+  command.add_option("-j,--jobs", jobs, "threads that encode entries (default: one per core)")
+      ->type_name("N")
+      ->check(CLI::Range(0u, 256u));
 }
 
 }  // namespace tools

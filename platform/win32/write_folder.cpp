@@ -1,87 +1,19 @@
 // Win32 write folder: before a level below the folder is used, its attributes are
 // read, and a reparse point (a junction, a symbolic link, a mount point) is refused
-// instead of passed through. Paths go to the wide calls through wide_path.h and stay
-// within MAX_PATH bytes, the limit of the ANSI calls that the installer's other paths
-// come from.
+// instead of passed through (folder_levels.h). Paths go to the wide calls through
+// wide_path.h and stay within MAX_PATH bytes.
 
 #include "platform/write_folder.h"
 
 #include <windows.h>
 
 #include "platform/codepage.h"
-#include "platform/win32/handle_io.h"
+#include "platform/win32/folder_levels.h"
 #include "platform/win32/wide_path.h"
 
 namespace platform {
-namespace {
 
-bool split_levels(std::string_view relative, std::vector<std::string>& levels) {
-  levels.clear();
-  std::size_t start = 0;
-  while (start <= relative.size()) {
-    const std::size_t end = find_separator(relative, start);
-    const std::string_view level = relative.substr(start, end - start);
-    if (level.empty() || level == "." || level == ".." || level.find('/') != std::string_view::npos) return false;
-    levels.emplace_back(level);
-    start = end + 1;
-  }
-  return true;
-}
-
-// The full path of relative below folder, each directory level on the way checked
-// (and made when create is set). full gets the path of the last level.
-WriteStatus resolve(const std::string& folder, std::string_view relative, bool create, std::string& full,
-                    bool* missing = nullptr) {
-  std::vector<std::string> levels;
-  if (!split_levels(relative, levels)) return WriteStatus::bad_path;
-  full = folder;
-  for (std::size_t i = 0; i < levels.size(); ++i) {
-    // A final 0x5C that is the trail byte of a double-byte character is no separator.
-    if (!full.empty() && find_last_separator(full, true) != full.size() - 1) full += '\\';
-    full += levels[i];
-    if (full.size() >= MAX_PATH) return WriteStatus::bad_path;
-    if (i + 1 == levels.size()) break;
-    DWORD attributes = win32::get_file_attributes(full);
-    if (attributes == INVALID_FILE_ATTRIBUTES && create) {
-      win32::create_directory(full);
-      attributes = win32::get_file_attributes(full);
-    }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (missing != nullptr) *missing = true;
-      return WriteStatus::cannot_open;
-    }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteStatus::cannot_open;
-  }
-  return WriteStatus::ok;
-}
-
-// What stands at full: nothing, a file, or something in the way.
-WriteStatus check_target(const std::string& full) {
-  const DWORD attributes = win32::get_file_attributes(full);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::ok;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return WriteStatus::cannot_open;
-  return WriteStatus::ok;
-}
-
-std::string directory_part(const std::string& full) {
-  const std::size_t last = find_last_separator(full, true);
-  return last == std::string::npos ? std::string(".") : full.substr(0, last);
-}
-
-class HandleWriter final : public FileWriter {
- public:
-  explicit HandleWriter(HANDLE file) : file_(file) {}
-  bool write(const void* data, std::size_t size) override { return win32::write_all(file_, data, size); }
-
- private:
-  HANDLE file_;
-};
-
-;
-
-}  // namespace
+using namespace win32;
 
 WriteFolder::Status WriteFolder::open(const std::string& path) {
   close();
@@ -113,37 +45,6 @@ WriteStatus WriteFolder::make_directories(std::string_view relative) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
-}
-
-WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
-  if (!open_) return WriteStatus::cannot_open;
-  std::string full;
-  if (const WriteStatus status = resolve(path_, relative, false, full); status != WriteStatus::ok) return status;
-  if (const WriteStatus status = check_target(full); status != WriteStatus::ok) return status;
-  // A read-only, hidden or system file must not stop the replacement.
-  win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
-  const std::string directory = directory_part(full);
-  std::string temp;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = directory + "\\" + temp_file_name("~");
-    if (temp.size() >= MAX_PATH) return WriteStatus::bad_path;
-    file = win32::create_file(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return WriteStatus::cannot_open;
-  }
-  if (file == INVALID_HANDLE_VALUE) return WriteStatus::cannot_open;
-  HandleWriter writer(file);
-  const bool written = producer.produce(writer) && FlushFileBuffers(file);
-  const bool closed = CloseHandle(file);
-  if (!written || !closed) {
-    win32::delete_file(temp);
-    return WriteStatus::write_failed;
-  }
-  if (!win32::move_file(temp, full, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    win32::delete_file(temp);
-    return WriteStatus::cannot_open;
-  }
-  return WriteStatus::ok;
 }
 
 OutputFile::Status WriteFolder::create_new(std::string_view relative, OutputFile& file) {

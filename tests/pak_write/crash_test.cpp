@@ -1,8 +1,10 @@
-// Kills `pak merge` at random moments: the target pack must always be byte for byte
-// the old or the new pack, and the only thing an interrupted run may leave behind is
-// its temporary pack (counted and reported here). POSIX only: it needs fork and kill.
-// PAK_CRASH_ITERATIONS sets the number of kills (default 200); PAK_CRASH_LONG=1
-// makes it 5000.
+// Kills `pak merge`, `pak extract` and the installer's payload run at random
+// moments: a pack must always be byte for byte the old or the new pack, every written
+// file the old or the new file (never partial), and the only things an interrupted
+// run may leave behind are its temporary files, which the next run removes; a second
+// run completes the job. POSIX only: it needs posix_spawn and kill.
+// PAK_CRASH_ITERATIONS sets the number of kills of the merge (default 200;
+// a tenth of it, at least 10, for the file writers); PAK_CRASH_LONG=1 makes it 5000.
 
 #include <gtest/gtest.h>
 
@@ -14,9 +16,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -58,17 +63,36 @@ Bytes some_bytes(std::mt19937& random, std::size_t size) {
   return bytes;
 }
 
-// Runs `pak merge target source`; kills it after delay unless it is negative.
-// Returns the wall time taken.
-std::chrono::microseconds run_merge(const std::string& target, const std::string& source,
-                                    std::chrono::microseconds delay, int* status) {
+std::string updater_stub() {
+  if (const char* path = std::getenv("UPDATER_STUB")) return path;
+#ifdef UPDATER_STUB_PATH
+  return UPDATER_STUB_PATH;
+#else
+  return "";
+#endif
+}
+
+int crash_iterations(int divisor) {
+  int iterations = 200;
+  if (const char* n = std::getenv("PAK_CRASH_ITERATIONS")) iterations = std::atoi(n);
+  if (const char* long_mode = std::getenv("PAK_CRASH_LONG"); long_mode && std::string(long_mode) == "1")
+    iterations = 5000;
+  return std::max(iterations / divisor, divisor == 1 ? 0 : 10);
+}
+
+// Runs args (args[0] the program), stdin from input_file when not empty, stdout and
+// stderr to /dev/null; kills it after delay unless it is negative. Returns the wall
+// time taken.
+std::chrono::microseconds run_killed(std::vector<std::string> args, std::chrono::microseconds delay, int* status,
+                                     const std::string& input_file = {}) {
   const auto start = std::chrono::steady_clock::now();
-  const std::string tool = pak_tool();
   // posix_spawn, not fork: forking a sanitizer-instrumented test copies huge maps.
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!input_file.empty()) posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> args = {tool, "merge", target, source};
+  const std::string tool = args[0];
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -87,12 +111,15 @@ std::chrono::microseconds run_merge(const std::string& target, const std::string
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
 }
 
+// Runs `pak merge target source`; kills it after delay unless it is negative.
+std::chrono::microseconds run_merge(const std::string& target, const std::string& source,
+                                    std::chrono::microseconds delay, int* status) {
+  return run_killed({pak_tool(), "merge", target, source}, delay, status);
+}
+
 TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
   if (pak_tool().empty()) GTEST_SKIP() << "no pak tool (set PAK_TOOL)";
-  int iterations = 200;
-  if (const char* n = std::getenv("PAK_CRASH_ITERATIONS")) iterations = std::atoi(n);
-  if (const char* long_mode = std::getenv("PAK_CRASH_LONG"); long_mode && std::string(long_mode) == "1")
-    iterations = 5000;
+  const int iterations = crash_iterations(1);
 
   ScratchDir dir;
   std::mt19937 random(12345);
@@ -145,6 +172,119 @@ TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
   std::printf("[ crash    ] %d kills (merge takes %lld us): %d old, %d new, %d temporary packs left\n", iterations,
               static_cast<long long>(full_time.count()), saw_old, saw_new, leftovers);
   RecordProperty("leftover_temporary_packs", leftovers);
+}
+
+// Every file below root, "/" between levels, with its bytes.
+std::map<std::string, Bytes> files_below(const fs::path& root) {
+  std::map<std::string, Bytes> files;
+  for (const auto& item : fs::recursive_directory_iterator(root))
+    if (item.is_regular_file()) files[item.path().lexically_relative(root).generic_string()] = read_bytes(item.path());
+  return files;
+}
+
+// A game folder before and after a payload of files is written into it: some files
+// are replaced, some are new (a few in new folders), one stays as it was.
+struct PayloadCase {
+  std::map<std::string, Bytes> old_files, new_files;
+  std::vector<std::pair<std::string, Bytes>> entries;  // of the payload pack, with its folders
+
+  explicit PayloadCase(std::mt19937& random) {
+    old_files["keep.txt"] = some_bytes(random, 300);
+    for (const char* folder : {"", "d\\", "d\\e\\", "n\\", "n\\m\\"})
+      if (*folder != 0) entries.push_back({folder, {}});
+    for (int i = 0; i < 60; ++i) {
+      const std::string folder = i < 20 ? "" : i < 35 ? "d\\" : i < 45 ? "d\\e\\" : i < 55 ? "n\\" : "n\\m\\";
+      const std::string name = folder + "f" + std::to_string(i) + ".bin";
+      std::string native = name;
+      std::replace(native.begin(), native.end(), '\\', '/');
+      if (folder.rfind("n", 0) != 0 && i % 4 != 0) old_files[native] = some_bytes(random, 800 + random() % 1500);
+      entries.push_back({name, some_bytes(random, 1000 + random() % 6000)});
+      new_files[native] = entries.back().second;
+    }
+    for (const auto& [name, bytes] : old_files)
+      if (!new_files.count(name)) new_files[name] = bytes;
+  }
+  void lay_out_old(const fs::path& root) const {
+    fs::remove_all(root);
+    fs::create_directories(root / "d" / "e");
+    for (const auto& [name, bytes] : old_files) write_bytes((root / name).string(), bytes);
+  }
+  // Every file old or new, never anything else; temporary files are counted apart.
+  void expect_old_or_new(const fs::path& root, int iteration, int& leftovers, int& saw_new) const {
+    for (const auto& [name, bytes] : files_below(root)) {
+      if (name.ends_with(".pakupdate-temp")) {
+        ++leftovers;
+        continue;
+      }
+      auto old_file = old_files.find(name);
+      auto new_file = new_files.find(name);
+      ASSERT_NE(new_file, new_files.end()) << "iteration " << iteration << ": unexpected file " << name;
+      const bool is_new = bytes == new_file->second;
+      ASSERT_TRUE(is_new || (old_file != old_files.end() && bytes == old_file->second))
+          << "iteration " << iteration << ": " << name << " is neither old nor new";
+      if (is_new && (old_file == old_files.end() || old_file->second != bytes)) ++saw_new;
+    }
+  }
+};
+
+// Kills a writer of the payload (run(delay, status) starts it on root) at random
+// moments; then runs it to the end on what the kill left, which must give the new
+// folder and no temporary file.
+void kill_payload_writer(const char* what, const PayloadCase& payload, const fs::path& root,
+                         const std::function<std::chrono::microseconds(std::chrono::microseconds, int*)>& run) {
+  payload.lay_out_old(root);
+  int status = 0;
+  const auto full_time = run(std::chrono::microseconds(-1), &status);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what << " failed";
+  ASSERT_EQ(files_below(root), payload.new_files);
+
+  std::mt19937 random(99);
+  std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10));
+  int leftovers = 0, saw_new = 0;
+  const int iterations = crash_iterations(10);
+  for (int i = 0; i < iterations; ++i) {
+    payload.lay_out_old(root);
+    run(std::chrono::microseconds(delay(random)), &status);
+    payload.expect_old_or_new(root, i, leftovers, saw_new);
+    if (::testing::Test::HasFatalFailure()) return;
+    run(std::chrono::microseconds(-1), &status);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "iteration " << i << ": the second run failed";
+    ASSERT_EQ(files_below(root), payload.new_files) << "iteration " << i << ": the second run did not complete";
+  }
+  std::printf("[ crash    ] %d kills of %s (takes %lld us): %d new files seen, %d temporary files left\n", iterations,
+              what, static_cast<long long>(full_time.count()), saw_new, leftovers);
+}
+
+TEST(CrashTest, KilledExtractionLeavesEveryFileOldOrNew) {
+  if (pak_tool().empty()) GTEST_SKIP() << "no pak tool (set PAK_TOOL)";
+  ScratchDir dir;
+  std::mt19937 random(4321);
+  const PayloadCase payload(random);
+  make_pack(dir / "payload", payload.entries);
+  const fs::path root = dir.path() / "game";
+  kill_payload_writer("pak extract", payload, root, [&](std::chrono::microseconds delay, int* status) {
+    return run_killed({pak_tool(), "extract", dir / "payload.pak", root.string()}, delay, status);
+  });
+}
+
+TEST(CrashTest, KilledInstallerPayloadRunLeavesEveryFileOldOrNew) {
+  if (pak_tool().empty() || updater_stub().empty()) GTEST_SKIP() << "no pak tool or installer (PAK_TOOL, UPDATER_STUB)";
+  ScratchDir dir;
+  std::mt19937 random(8765);
+  const PayloadCase payload(random);
+  const fs::path root = dir.path() / "game";
+  fs::create_directories(dir.path() / "package");
+  make_pack(dir / "package/DLL", payload.entries);
+  const std::string ini = "[inst]\r\ndir=" + root.string() + "\r\n";
+  write_bytes(dir / "package/UPDATA.INI", Bytes(ini.begin(), ini.end()));
+  int status = 0;
+  run_killed({pak_tool(), "bundle", updater_stub(), dir / "package", dir / "updater"}, std::chrono::microseconds(-1),
+             &status);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "pak bundle failed";
+  write_bytes(dir / "answer", bytes_of("ok\n"));
+  kill_payload_writer("the installer's payload run", payload, root, [&](std::chrono::microseconds delay, int* status) {
+    return run_killed({dir / "updater"}, delay, status, dir / "answer");
+  });
 }
 
 }  // namespace

@@ -286,6 +286,67 @@ TEST_F(RebuildTest, FullDiskKeepsTheOldPack) {
   EXPECT_NE(archive.find_record("big.bin"), nullptr);
 }
 
+// Staged raw entries of many sizes, some as bytes and some as files to be read when
+// written, on 1 and 3 encoding threads: one pack, the same as with every entry given
+// as bytes.
+TEST_F(RebuildTest, EntriesReadFromFilesAndEncodedOnThreadsGiveTheSamePack) {
+  ScratchDir sources;
+  std::vector<std::pair<std::string, Bytes>> entries;
+  std::uint32_t noise = 3;
+  // Names appended, not "f" + ...: MinGW's -O3 gives a false restrict warning on that.
+  auto source = [&](std::size_t i) {
+    std::string name = std::to_string(i);
+    name.insert(name.begin(), 'f');
+    return sources / name;
+  };
+  for (int i = 0; i < 12; ++i) {
+    Bytes bytes(std::size_t(i * 997 % 9000));
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+      bytes[k] = std::uint8_t(((noise = noise * 1103515245 + 12345) >> 28) + k / 50);
+    std::string name = i % 2 ? "sub\\f" : "g";
+    name += std::to_string(i);
+    entries.emplace_back(name, bytes);
+    write_bytes(source(std::size_t(i)), bytes);
+  }
+  auto build = [&](bool from_files, unsigned threads) {
+    open_pack(example_pack());
+    archive.encode_threads = threads;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      stage(entries[i].first, from_files && i % 3 != 0 ? Bytes{} : entries[i].second);
+      if (!from_files || i % 3 == 0) continue;
+      PendingEntry* entry = archive.find_pending(entries[i].first.c_str());
+      entry->data_path = source(i);
+      entry->size = std::uint32_t(entries[i].second.size());
+    }
+    EXPECT_EQ(rebuild(), 1);
+    EXPECT_TRUE(reporter.problems.empty());
+    return read_bytes(pack_path());
+  };
+  const Bytes expected = build(false, 1);
+  EXPECT_EQ(build(true, 1), expected);
+  EXPECT_EQ(build(true, 3), expected);
+  EXPECT_EQ(build(false, 3), expected);
+}
+
+TEST_F(RebuildTest, AnEntryFileThatCannotBeReadKeepsTheOldPack) {
+  ScratchDir sources;
+  for (unsigned threads : {1u, 2u}) {
+    SCOPED_TRACE(threads);
+    open_pack(example_pack());
+    archive.encode_threads = threads;
+    reporter.problems.clear();
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+      stage(name, bytes_of(name));
+      archive.find_pending(name)->data_path = sources / name;  // none of them exists
+    }
+    EXPECT_EQ(rebuild(), 0);
+    ASSERT_EQ(reporter.problems.size(), 1u);
+    EXPECT_NE(reporter.problems[0].text.find("cannot read"), std::string::npos);
+    expect_unchanged();
+    archive.release_pending();
+  }
+}
+
 TEST_F(RebuildTest, DamagedOldPackIsRefused) {
   const Bytes cases[] = {
       concat({block({{400, "far.bin"}, {500, ""}})}),                                   // entry outside the pack

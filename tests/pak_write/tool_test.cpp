@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "pak/archive.h"
@@ -93,6 +94,46 @@ TEST_F(ToolTest, CreateAddRemoveExtract) {
   EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"fake.bin", "out.pak", "tree", "x"}));
 }
 
+TEST_F(ToolTest, CreateWritesTheSamePackOnAnyNumberOfThreads) {
+  // Files of many sizes in several directories, so that encoders finish out of order.
+  std::mt19937 random(7);
+  for (int i = 0; i < 24; ++i) {
+    Bytes bytes(std::size_t(random() % 40000));
+    for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = std::uint8_t(random() % 5 + (k / 97) % 7);
+    fs::create_directories(dir.path() / "tree" / ("d" + std::to_string(i % 3)));
+    write_bytes(dir / ("tree/d" + std::to_string(i % 3) + "/f" + std::to_string(i)), bytes);
+  }
+  for (const char* level : {"exact", "fast"}) {
+    SCOPED_TRACE(level);
+    ASSERT_EQ(pak(std::string("create one.pak tree -j 1 --level ") + level), 0);
+    for (const char* jobs : {"2", "5", "0"}) {
+      ASSERT_EQ(pak(std::string("create many.pak tree -j ") + jobs + " --level " + level), 0);
+      EXPECT_EQ(read_bytes(dir / "many.pak"), read_bytes(dir / "one.pak")) << "-j " << jobs;
+    }
+  }
+  EXPECT_EQ(entry("many", "d1\\f4"), read_bytes(dir / "tree/d1/f4"));
+}
+
+TEST_F(ToolTest, AddOfAFolderPutsEveryFileBelowAnEntryDirectory) {
+  ASSERT_EQ(pak("create out.pak tree"), 0);
+  fs::create_directories(dir.path() / "more" / "Deeper" / "empty");
+  write_bytes(dir / "more/one.txt", bytes_of("one"));
+  write_bytes(dir / "more/Deeper/two.txt", bytes_of("two two"));
+  // Into a directory the pack has (replacing b.bin), and into new levels.
+  write_bytes(dir / "more/b.bin", bytes_of("new b"));
+  ASSERT_EQ(pak("add out.pak Sub more -j 2"), 0);
+  ASSERT_EQ(pak("add out.pak New/Place more --level fast"), 0);
+  for (const std::string prefix : {"sub\\", "new\\place\\"}) {
+    SCOPED_TRACE(prefix);
+    EXPECT_EQ(entry("out", prefix + "one.txt"), bytes_of("one"));
+    EXPECT_EQ(entry("out", prefix + "deeper\\two.txt"), bytes_of("two two"));
+    EXPECT_EQ(entry("out", prefix + "b.bin"), bytes_of("new b"));
+    PakArchive archive((dir / "out").c_str(), 5);
+    EXPECT_NE(archive.find_record((prefix + "deeper\\empty\\").c_str()), nullptr);
+  }
+  EXPECT_EQ(entry("out", "a.txt"), bytes_of("alpha alpha alpha"));
+}
+
 TEST_F(ToolTest, RawCreateStoresFilesAsTheyAre) {
   ASSERT_EQ(pak("create raw.pak tree --raw"), 0);
   PakArchive archive((dir / "raw").c_str(), 5);
@@ -134,7 +175,7 @@ TEST_F(ToolTest, FifoOrDirectoryArgumentsAreRefusedWithOneLine) {
       {"extract folder.pak x", "folder.pak: not a regular file"},
       {"extract out.pak fifo", "fifo"},
       {"add out.pak a.txt fifo", "fifo: not a regular file"},
-      {"add out.pak a.txt tree", "tree: not a regular file"},
+      {"add out.pak a.txt tree", "a.txt: the pack holds a file of this name"},
       {"add fifo.pak a.txt tree/A.txt", "fifo.pak"},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,7 @@
 // The write folder: what it writes lands below the folder and nowhere else, a path
 // that is not a plain relative path is refused, a link in the way is refused, and a
-// failed write leaves the old file and no temporary file.
+// failed write leaves the old file and no temporary file. Its batches: nothing takes
+// its final name before commit, each file fails on its own, no temporary file stays.
 
 #include "platform/write_folder.h"
 
@@ -16,6 +17,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "platform/write_batch.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -174,6 +176,99 @@ TEST(WriteFolderNames, TemporaryNamesAreRecognisablyOurs) {
   EXPECT_EQ(platform::join_relative("a", "b\\c"), "a\\b\\c");
 }
 
+TEST_F(WriteFolderTest, ABatchPutsItsFilesInPlaceOnlyAtCommit) {
+  ASSERT_EQ(folder.write_file("old.dat", view("old")), platform::WriteStatus::ok);
+  platform::WriteBatch batch(folder);
+  ASSERT_EQ(batch.make_directories("a\\b"), platform::WriteStatus::ok);
+  ASSERT_EQ(batch.make_directories("a\\b"), platform::WriteStatus::ok);
+  ASSERT_EQ(batch.make_directories("a\\c"), platform::WriteStatus::ok);
+  const std::pair<const char*, const char*> files[] = {
+      {"old.dat", "new"}, {"a\\b\\one", "1"}, {"a\\c\\two", "2"}, {"a\\b\\three", "3"}, {"top", "t"}};
+  for (const auto& [name, text] : files) ASSERT_EQ(batch.write_file(name, view(text), name), platform::WriteStatus::ok);
+  EXPECT_EQ(batch.size(), 5u);
+  EXPECT_EQ(text_of(root_ / "game" / "old.dat"), "old");
+  EXPECT_EQ(text_of(root_ / "game" / "top"), "<missing>");
+  ASSERT_TRUE(batch.commit());
+  EXPECT_TRUE(batch.take_failures().empty());
+  for (const auto& [name, text] : files) {
+    std::string native = name;
+    std::replace(native.begin(), native.end(), '\\', '/');
+    EXPECT_EQ(text_of(root_ / "game" / native), text) << name;
+  }
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/old.dat", "game/top", "game/a", "game/a/b", "game/a/c",
+                                           "game/a/b/one", "game/a/b/three", "game/a/c/two", "outside"}));
+}
+
+TEST_F(WriteFolderTest, ABatchNotCommittedLeavesTheOldFilesAndNoTemporaryFile) {
+  ASSERT_EQ(folder.write_file("f.dat", view("old")), platform::WriteStatus::ok);
+  {
+    platform::WriteBatch batch(folder);
+    ASSERT_EQ(batch.write_file("f.dat", view("new")), platform::WriteStatus::ok);
+    ASSERT_EQ(batch.write_file("g.dat", view("new")), platform::WriteStatus::ok);
+  }
+  EXPECT_EQ(text_of(root_ / "game" / "f.dat"), "old");
+  EXPECT_EQ(tree(), (std::set<std::string>{"game", "game/f.dat", "outside"}));
+}
+
+TEST_F(WriteFolderTest, ABatchFileThatFailsLeavesItsOldFileAndTheOthersLand) {
+  ASSERT_EQ(folder.write_file("a.dat", view("old a")), platform::WriteStatus::ok);
+  ASSERT_EQ(folder.write_file("b.dat", view("old b")), platform::WriteStatus::ok);
+  platform::WriteBatch batch(folder);
+  // While it is written: a full disk.
+  platform::inject_write_failure_after(2);
+  EXPECT_EQ(batch.write_file("a.dat", view("new a")), platform::WriteStatus::write_failed);
+  platform::inject_write_failure_after(-1);
+  // At commit: a folder has taken the file's name in the meantime.
+  ASSERT_EQ(batch.write_file("c.dat", view("new c"), "shown c"), platform::WriteStatus::ok);
+  fs::create_directories(root_ / "game" / "c.dat" / "inside");
+  ASSERT_EQ(batch.write_file("b.dat", view("new b")), platform::WriteStatus::ok);
+  EXPECT_FALSE(batch.commit());
+  const auto failures = batch.take_failures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].relative, "c.dat");
+  EXPECT_EQ(failures[0].label, "shown c");
+  EXPECT_NE(failures[0].status, platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(root_ / "game" / "a.dat"), "old a");
+  EXPECT_EQ(text_of(root_ / "game" / "b.dat"), "new b");
+  EXPECT_EQ(tree(),
+            (std::set<std::string>{"game", "game/a.dat", "game/b.dat", "game/c.dat", "game/c.dat/inside", "outside"}));
+}
+
+TEST_F(WriteFolderTest, ABatchCommitsByItselfWhenItHoldsItsLimitOfFiles) {
+  platform::WriteBatch batch(folder);
+  for (std::size_t i = 0; i < platform::WriteBatch::MAX_FILES; ++i) {
+    // Appended, not "f" + ...: MinGW's -O3 gives a false restrict warning on that.
+    std::string name = std::to_string(i);
+    name.insert(name.begin(), 'f');
+    ASSERT_EQ(batch.write_file(name, view("x")), platform::WriteStatus::ok);
+  }
+  EXPECT_EQ(batch.size(), 0u);
+  EXPECT_EQ(text_of(root_ / "game" / "f0"), "x");
+  ASSERT_EQ(batch.write_file("last", view("y")), platform::WriteStatus::ok);
+  EXPECT_EQ(text_of(root_ / "game" / "last"), "<missing>");
+  ASSERT_TRUE(batch.commit());
+  EXPECT_EQ(tree().size(), platform::WriteBatch::MAX_FILES + 3);
+}
+
+TEST_F(WriteFolderTest, ABatchRemovesWhatAKilledRunLeftOnlyWhenAskedTo) {
+  fs::create_directories(root_ / "game" / "d");
+  const char* left[] = {"d/.f.0123abcd.pakupdate-temp", "d/~89abcdef.pakupdate-temp",
+                        "d/datatemp.00000000.pakupdate-temp"};
+  const char* kept[] = {"d/notes.pakupdate-temp", "d/x.0123ABCD.pakupdate-temp", "d/keep.txt"};
+  for (const char* name : left) std::fclose(std::fopen((root_ / "game" / name).string().c_str(), "wb"));
+  for (const char* name : kept) std::fclose(std::fopen((root_ / "game" / name).string().c_str(), "wb"));
+  for (bool on : {false, true}) {
+    SCOPED_TRACE(on);
+    platform::WriteBatch batch(folder);
+    batch.remove_stale_temporaries(on);
+    ASSERT_EQ(batch.write_file("d\\new", view("n")), platform::WriteStatus::ok);
+    ASSERT_TRUE(batch.commit());
+    for (const char* name : left) EXPECT_EQ(fs::exists(root_ / "game" / name), !on) << name;
+    for (const char* name : kept) EXPECT_TRUE(fs::exists(root_ / "game" / name)) << name;
+  }
+  EXPECT_TRUE(platform::is_stale_temp_name(platform::temp_file_name("x.")));
+}
+
 #ifndef _WIN32
 TEST_F(WriteFolderTest, NeverWritesThroughALink) {
   fs::create_directory_symlink(root_ / "outside", root_ / "game" / "dir");
@@ -186,6 +281,14 @@ TEST_F(WriteFolderTest, NeverWritesThroughALink) {
   fs::create_symlink(root_ / "outside" / "missing", root_ / "game" / "dangling");
 
   EXPECT_EQ(folder.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+  {
+    platform::WriteBatch batch(folder);
+    EXPECT_EQ(batch.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("file", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("dangling", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_TRUE(batch.commit());
+  }
   EXPECT_EQ(folder.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
   EXPECT_EQ(folder.write_file("file", view("x")), platform::WriteStatus::link_in_way);
   EXPECT_EQ(folder.write_file("dangling", view("x")), platform::WriteStatus::link_in_way);
@@ -227,6 +330,13 @@ TEST(WriteFolderLinks, NeverPassesAReparsePoint) {
   platform::WriteFolder folder;
   ASSERT_EQ(folder.open(std::string(fixture) + "\\game"), platform::WriteFolder::Status::ok);
   EXPECT_EQ(folder.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+  {
+    platform::WriteBatch batch(folder);
+    EXPECT_EQ(batch.make_directories("dir\\sub"), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_EQ(batch.write_file("dir\\target", view("x")), platform::WriteStatus::link_in_way);
+    EXPECT_TRUE(batch.commit());
+  }
   EXPECT_EQ(folder.write_file("dir\\x", view("x")), platform::WriteStatus::link_in_way);
   EXPECT_EQ(folder.write_file("dir\\target", view("x")), platform::WriteStatus::link_in_way);
   platform::OutputFile out;
