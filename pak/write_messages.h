@@ -23,10 +23,6 @@ inline constexpr const char LINK_IN_WAY_TEXT[] = "\xB8\xF4\xAE|\xA4\xA4\xA6\xB3\
 // Prefix of the message for a staged EnCode stream that does not decode.
 inline constexpr const char DECODE_FAILED_TEXT[] = "EnCode stream does not decode: ";
 
-// No EnCode stream expands by more than this factor: a group of 41 bytes yields at
-// most eight long runs of 69,649 bytes.
-inline constexpr std::uint64_t MAX_EXPANSION = 14000;
-
 // The message for a write that did not succeed, or null for ok.
 const char* write_problem_text(platform::WriteStatus status);
 
