@@ -32,6 +32,13 @@ class MemorySink final : public ByteSink {
   bool failed() const override { return failed_; }
 
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+  // Empties the sink and clears a failure, keeping the memory it holds: a sink that
+  // takes many streams in turn grows once.
+  void clear() {
+    bytes_.clear();
+    position_ = 0;
+    failed_ = false;
+  }
   std::vector<std::uint8_t> take() { return std::move(bytes_); }
 
  private:

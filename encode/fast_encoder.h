@@ -1,5 +1,6 @@
 #pragma once
-// The fast level of the encoder: a greedy parse over a hash table of recent positions.
+// The fast level of the encoder: a greedy parse, with one lazy step for short
+// references, over a hash table of recent positions.
 
 #include <cstddef>
 #include <cstdint>

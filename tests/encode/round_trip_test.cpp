@@ -47,7 +47,8 @@ Bytes encode_at(const Bytes& input, EncodeLevel level) {
 
 // The fast and best levels on inputs that reach their limits: references 4096 bytes
 // back (a period of 4096), runs at the item limits and past the longest run, position
-// 0 of the window, matches cut at the input's end and at the best level's blocks.
+// 0 of the window, matches cut at the input's end and at the best level's blocks,
+// positions seen again after 65,536 bytes.
 TEST(RoundTrip, EveryLevel) {
   std::mt19937 rng(3);
   std::vector<std::pair<const char*, Bytes>> inputs;
@@ -66,6 +67,14 @@ TEST(RoundTrip, EveryLevel) {
   Bytes noise(30000);
   for (auto& b : noise) b = static_cast<std::uint8_t>(rng());
   inputs.emplace_back("noise", noise);
+  // A block seen again 65,636 bytes later, with only a run between: the fast level's
+  // table still holds the first copy's positions, kept modulo 65,536, so they look 100
+  // bytes back, where the run's bytes lie.
+  Bytes far(200);
+  for (auto& b : far) b = static_cast<std::uint8_t>(1 + rng() % 255);
+  far.resize(65636);
+  far.insert(far.end(), far.begin(), far.begin() + 200);
+  inputs.emplace_back("block again 65,636 bytes on", far);
   inputs.emplace_back("one byte", Bytes{7});
   inputs.emplace_back("empty", Bytes{});
   for (const auto& [name, input] : inputs) {
