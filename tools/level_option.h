@@ -12,8 +12,8 @@ namespace tools {
 inline void add_level_option(CLI::App& command, EncodeLevel& level) {
   command
       .add_option("--level", level,
-                  "compression: exact (default: the standard encoder's stream), fast (several times faster, "
-                  "slightly larger) or best (smallest, slower)")
+                  "compression: exact (default: the standard encoder's stream), fast (about ten times faster, "
+                  "a few per cent larger) or best (smallest, slower)")
       ->type_name("exact|fast|best")
       ->transform([](std::string text) {
         // The option holds the enumerator's number; CLI11 converts that.
