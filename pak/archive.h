@@ -190,6 +190,10 @@ class PakArchive {
   void end_write_batch();
   void report_batch_failures();
   std::unique_ptr<platform::WriteBatch> batch_;
+  // While an import writes files at once, each staged entry's bytes are let go once
+  // its file is written: they are in the file, and keeping them would hold a copy of
+  // the whole source pack in memory.
+  bool drop_written_bytes_ = false;
   std::vector<std::string> batch_written_;  // files of the batch written, told once it is committed
   std::unique_ptr<platform::WriteFolder> own_folder_;
   bool loose_files_ = true;  // false for a pack that comes from the package only

@@ -140,6 +140,7 @@ int PakArchive::stage_entry(const char* name, const std::uint8_t* bytes, std::ui
   if (write_now) {
     make_entry_directories(folded);
     write_entry_file(folded.c_str());
+    if (drop_written_bytes_) std::vector<std::uint8_t>().swap(entry->data);
   }
   return 1;
 }
@@ -155,6 +156,7 @@ int PakArchive::import_pack(PakArchive& source) {
   // Files written at once go into one batch, made durable together at its end.
   const bool write_now = is_open == 0 || direct == 1;
   if (write_now) begin_write_batch();
+  drop_written_bytes_ = write_now;
   if (source.root_records != nullptr && source.root_count > 0) {
     const int n = int(std::min<std::uint32_t>(source.root_count - 1, 0x7FFFFFFF));
     SourceWalk count{*this, source, true};
@@ -165,6 +167,7 @@ int PakArchive::import_pack(PakArchive& source) {
     walk.total = count.total;
     walk.walk("", source.root_records, n);
   }
+  drop_written_bytes_ = false;
   if (write_now) end_write_batch();
   if (is_open != 1) return 1;
   const std::string temp_base = base_path + "temp";

@@ -197,6 +197,14 @@ TEST_F(StagingTest, ImportIntoDirectoryWritesEveryEntry) {
   EXPECT_EQ(read_bytes(out_file("alpha.bin")), filled(10, 0x10));
   EXPECT_EQ(read_bytes(out_file("sub/beta.bin")), filled(5, 0x40));
   EXPECT_EQ(listing(dir.path()), (std::vector<std::string>{"data.pak", "out"}));
+  // The entries stay listed, but their bytes, now in the files, are not held: memory
+  // stays bounded by the largest entry, not by the source pack.
+  int entries = 0;
+  for (const PendingEntry* e = target.pending; e != nullptr; e = e->next, ++entries) {
+    EXPECT_TRUE(e->data.empty()) << e->name;
+    EXPECT_EQ(e->data.capacity(), 0u) << e->name;
+  }
+  EXPECT_EQ(entries, 2);
 }
 
 TEST_F(StagingTest, ImportIntoOpenPackAddsNewDirectories) {
