@@ -68,13 +68,6 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
 
 bool file_exists(const std::string& path);
 
-// Makes one directory level; an existing directory counts as success.
-bool create_directory(const std::string& path);
-
-// Clears read-only (and hidden/system) attributes of an existing file so that it can
-// be replaced; a missing file is harmless.
-void reset_file_attributes(const std::string& path);
-
 enum class WriteStatus {
   ok,
   cannot_open,   // the file (or a temporary beside it) could not be created or replaced: locked, no access
@@ -89,7 +82,8 @@ enum class WriteStatus {
 WriteStatus write_file_replacing(const std::string& path, ByteView data);
 
 // A new file written sequentially with seeks back for patches, then flushed. Used for
-// the temporary pack of a rebuild.
+// the temporary pack of a rebuild. Created only through a write folder
+// (WriteFolder::create_new), which keeps it inside the folder and off links.
 class OutputFile {
  public:
   enum class Status { ok, exists, failed };
@@ -98,8 +92,6 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { close(); }
 
-  // Creates path exclusively: exists when a file of that name is already there.
-  Status create_new(const std::string& path);
   bool write(const void* data, std::size_t size);
   bool seek(std::uint64_t position);
   bool seek_to_end();
@@ -116,12 +108,6 @@ class OutputFile {
   std::uint64_t position_ = 0;
   std::uint64_t end_ = 0;
 };
-
-// Moves from over to in one atomic step (the old to is replaced, never deleted
-// first); on Windows with replace-existing and write-through.
-bool replace_file(const std::string& from, const std::string& to);
-
-bool remove_file(const std::string& path);
 
 // Test hook: after this many more bytes written through write_file_replacing and
 // OutputFile, writes fail as on a full disk. A negative value switches it off.

@@ -79,7 +79,7 @@ std::vector<std::uint8_t> stage_and_rebuild(PakArchive& archive, FuzzedDataProvi
     return {};
   }
   auto bytes = platform::read_file(archive.rebuilt_path);
-  platform::remove_file(archive.rebuilt_path);
+  std::remove(archive.rebuilt_path.c_str());
   if (!bytes) std::abort();
   return *bytes;
 }

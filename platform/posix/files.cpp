@@ -17,21 +17,6 @@ namespace {
 
 const std::uint8_t empty_file_byte = 0;
 
-std::string directory_of(const std::string& native) {
-  const std::size_t slash = native.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return native.substr(0, slash);
-}
-
-// Makes a rename durable: flushes the directory that holds the name.
-void sync_directory(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 }  // namespace
 
 namespace {
@@ -136,31 +121,6 @@ bool file_exists(const std::string& path) {
   return ::stat(native_path(path).c_str(), &info) == 0;
 }
 
-bool create_directory(const std::string& path) {
-  const std::string native = native_path(path);
-  if (::mkdir(native.c_str(), 0777) == 0) return true;
-  struct stat info;
-  return errno == EEXIST && ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-void reset_file_attributes(const std::string& path) {
-  const std::string native = native_path(path);
-  // lstat: a link is left alone, so the mode of what it points at never changes.
-  struct stat info;
-  if (::lstat(native.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  if ((info.st_mode & S_IWUSR) == 0) ::chmod(native.c_str(), info.st_mode | S_IWUSR);
-}
-
-OutputFile::Status OutputFile::create_new(const std::string& path) {
-  close();
-  const int fd = ::open(native_path(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, posix::default_file_mode());
-  if (fd < 0) return errno == EEXIST ? Status::exists : Status::failed;
-  handle_ = fd;
-  position_ = 0;
-  end_ = 0;
-  return Status::ok;
-}
-
 bool OutputFile::write(const void* data, std::size_t size) {
   if (handle_ < 0 || !posix::write_all(int(handle_), data, size)) return false;
   position_ += size;
@@ -184,14 +144,5 @@ bool OutputFile::close() {
   handle_ = -1;
   return ok;
 }
-
-bool replace_file(const std::string& from, const std::string& to) {
-  const std::string native_to = native_path(to);
-  if (::rename(native_path(from).c_str(), native_to.c_str()) != 0) return false;
-  sync_directory(directory_of(native_to));
-  return true;
-}
-
-bool remove_file(const std::string& path) { return ::unlink(native_path(path).c_str()) == 0; }
 
 }  // namespace platform

@@ -92,24 +92,6 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
 
 bool file_exists(const std::string& path) { return win32::get_file_attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
-bool create_directory(const std::string& path) {
-  if (win32::create_directory(path)) return true;
-  const DWORD attributes = win32::get_file_attributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void reset_file_attributes(const std::string& path) { win32::set_file_attributes(path, FILE_ATTRIBUTE_NORMAL); }
-
-OutputFile::Status OutputFile::create_new(const std::string& path) {
-  close();
-  HANDLE file = win32::create_file(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_EXISTS ? Status::exists : Status::failed;
-  handle_ = from_handle(file);
-  position_ = 0;
-  end_ = 0;
-  return Status::ok;
-}
-
 bool OutputFile::write(const void* data, std::size_t size) {
   if (handle_ == -1 || !win32::write_all(as_handle(handle_), data, size)) return false;
   position_ += size;
@@ -135,11 +117,5 @@ bool OutputFile::close() {
   handle_ = -1;
   return ok;
 }
-
-bool replace_file(const std::string& from, const std::string& to) {
-  return win32::move_file(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-}
-
-bool remove_file(const std::string& path) { return win32::delete_file(path); }
 
 }  // namespace platform

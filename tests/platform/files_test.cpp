@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/write_folder.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -67,12 +69,11 @@ TEST_F(FilesTest, FailedWriteKeepsTheOldFile) {
   EXPECT_EQ(entries(), 1u);
 }
 
-TEST_F(FilesTest, ReadOnlyFileCanBeReplacedAfterResettingAttributes) {
+TEST_F(FilesTest, ReadOnlyFileIsReplaced) {
   const auto target = path("ro.dat");
   ASSERT_EQ(platform::write_file_replacing(target, view("old")), platform::WriteStatus::ok);
   fs::permissions(target, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  platform::reset_file_attributes(target);
   EXPECT_EQ(platform::write_file_replacing(target, view("new")), platform::WriteStatus::ok);
   EXPECT_EQ(text_of(target), "new");
 }
@@ -84,8 +85,10 @@ TEST_F(FilesTest, WritingIntoAMissingFolderFailsCleanly) {
 
 TEST_F(FilesTest, OutputFileIsCreatedExclusivelyAndPatchedInPlace) {
   const auto target = path("out.pak");
+  platform::WriteFolder folder;
+  ASSERT_EQ(folder.open(folder_.string()), platform::WriteFolder::Status::ok);
   platform::OutputFile file;
-  ASSERT_EQ(file.create_new(target), platform::OutputFile::Status::ok);
+  ASSERT_EQ(folder.create_new("out.pak", file), platform::OutputFile::Status::ok);
   ASSERT_TRUE(file.write("aaaa", 4));
   ASSERT_TRUE(file.write("bbbb", 4));
   ASSERT_TRUE(file.seek(2));
@@ -98,26 +101,18 @@ TEST_F(FilesTest, OutputFileIsCreatedExclusivelyAndPatchedInPlace) {
   EXPECT_EQ(text_of(target), "aaXYbbbb");
 
   platform::OutputFile again;
-  EXPECT_EQ(again.create_new(target), platform::OutputFile::Status::exists);
+  EXPECT_EQ(folder.create_new("out.pak", again), platform::OutputFile::Status::exists);
   EXPECT_EQ(text_of(target), "aaXYbbbb");
 }
 
 TEST_F(FilesTest, InjectedFailureStopsOutputFileWrites) {
+  platform::WriteFolder folder;
+  ASSERT_EQ(folder.open(folder_.string()), platform::WriteFolder::Status::ok);
   platform::OutputFile file;
-  ASSERT_EQ(file.create_new(path("out.pak")), platform::OutputFile::Status::ok);
+  ASSERT_EQ(folder.create_new("out.pak", file), platform::OutputFile::Status::ok);
   platform::inject_write_failure_after(5);
   EXPECT_TRUE(file.write("abc", 3));
   EXPECT_FALSE(file.write("def", 3));
-}
-
-TEST_F(FilesTest, ReplaceFileMovesOverTheOldOne) {
-  ASSERT_EQ(platform::write_file_replacing(path("old.pak"), view("old")), platform::WriteStatus::ok);
-  ASSERT_EQ(platform::write_file_replacing(path("new.pak"), view("new")), platform::WriteStatus::ok);
-  EXPECT_TRUE(platform::replace_file(path("new.pak"), path("old.pak")));
-  EXPECT_EQ(text_of(path("old.pak")), "new");
-  EXPECT_FALSE(platform::file_exists(path("new.pak")));
-  EXPECT_TRUE(platform::remove_file(path("old.pak")));
-  EXPECT_FALSE(platform::remove_file(path("old.pak")));
 }
 
 TEST_F(FilesTest, MappingTellsMissingFromPresent) {
@@ -130,12 +125,6 @@ TEST_F(FilesTest, MappingTellsMissingFromPresent) {
   ASSERT_EQ(platform::write_file_replacing(path("empty.pak"), view("")), platform::WriteStatus::ok);
   ASSERT_EQ(mapped.open(path("empty.pak")), platform::MappedFile::Status::ok);
   EXPECT_EQ(mapped.size(), 0u);
-}
-
-TEST_F(FilesTest, CreateDirectoryAcceptsAnExistingOne) {
-  EXPECT_TRUE(platform::create_directory(path("sub")));
-  EXPECT_TRUE(platform::create_directory(path("sub")));
-  EXPECT_FALSE(platform::create_directory(path("missing/sub")));
 }
 
 #ifndef _WIN32
