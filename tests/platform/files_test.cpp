@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include "platform/write_folder.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +9,8 @@
 #include <future>
 #include <random>
 #include <string>
+
+#include "platform/write_folder.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
