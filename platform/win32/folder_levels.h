@@ -15,6 +15,20 @@
 
 namespace platform::win32 {
 
+// full with one more level appended; a final 0x5C that is the trail byte of a
+// double-byte character is no separator.
+inline void append_level(std::string& full, std::string_view level) {
+  if (!full.empty() && find_last_separator(full, true) != full.size() - 1) full += '\\';
+  full += level;
+}
+
+// ok for attributes of a directory that is no reparse point.
+inline WriteStatus directory_status(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
+}
+
 inline bool split_levels(std::string_view relative, std::vector<std::string>& levels) {
   levels.clear();
   std::size_t start = 0;
@@ -36,9 +50,7 @@ inline WriteStatus resolve(const std::string& folder, std::string_view relative,
   if (!split_levels(relative, levels)) return WriteStatus::bad_path;
   full = folder;
   for (std::size_t i = 0; i < levels.size(); ++i) {
-    // A final 0x5C that is the trail byte of a double-byte character is no separator.
-    if (!full.empty() && find_last_separator(full, true) != full.size() - 1) full += '\\';
-    full += levels[i];
+    append_level(full, levels[i]);
     if (full.size() >= MAX_PATH) return WriteStatus::bad_path;
     if (i + 1 == levels.size()) break;
     DWORD attributes = win32::get_file_attributes(full);
@@ -46,12 +58,8 @@ inline WriteStatus resolve(const std::string& folder, std::string_view relative,
       win32::create_directory(full);
       attributes = win32::get_file_attributes(full);
     }
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (missing != nullptr) *missing = true;
-      return WriteStatus::cannot_open;
-    }
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return WriteStatus::cannot_open;
+    if (attributes == INVALID_FILE_ATTRIBUTES && missing != nullptr) *missing = true;
+    if (const WriteStatus status = directory_status(attributes); status != WriteStatus::ok) return status;
   }
   return WriteStatus::ok;
 }

@@ -28,21 +28,15 @@ class CountingWriter final : public FileWriter {
   HANDLE file_;
 };
 
-// base joined with one level; a final 0x5C that is the trail byte of a double-byte
-// character is no separator.
-std::string join_full(const std::string& base, const std::string& level) {
+// base joined with one level.
+std::string join_full(const std::string& base, std::string_view level) {
   std::string full = base;
-  if (!full.empty() && find_last_separator(full, true) != full.size() - 1) full += '\\';
-  return full + level;
+  append_level(full, level);
+  return full;
 }
 
 // ok for an existing directory that is no reparse point.
-WriteStatus check_directory(const std::string& full) {
-  const DWORD attributes = win32::get_file_attributes(full);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
-}
+WriteStatus check_directory(const std::string& full) { return directory_status(win32::get_file_attributes(full)); }
 
 HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 

@@ -42,9 +42,7 @@ WriteStatus WriteFolder::make_directories(std::string_view relative) {
     win32::create_directory(full);
     attributes = win32::get_file_attributes(full);
   }
-  if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
+  return directory_status(attributes);
 }
 
 OutputFile::Status WriteFolder::create_new(std::string_view relative, OutputFile& file) {
@@ -85,12 +83,20 @@ bool WriteFolder::remove(std::string_view relative) {
 
 namespace {
 
-// Resolves relative for a removal; ok with full set, or the status to return.
-bool resolve_for_removal(const std::string& folder, std::string_view relative, std::string& full,
+// Resolves relative for a removal and reads what stands there; true with full and
+// attributes set, or false with the status to return.
+bool resolve_for_removal(const std::string& folder, std::string_view relative, std::string& full, DWORD& attributes,
                          WriteFolder::RemoveStatus& status) {
   bool missing = false;
   const WriteStatus resolved = resolve(folder, relative, false, full, &missing);
-  if (resolved == WriteStatus::ok) return true;
+  if (resolved == WriteStatus::ok) {
+    attributes = win32::get_file_attributes(full);
+    if (attributes != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    status = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? WriteFolder::RemoveStatus::missing
+                                                                            : WriteFolder::RemoveStatus::failed;
+    return false;
+  }
   status = resolved == WriteStatus::bad_path      ? WriteFolder::RemoveStatus::bad_path
            : resolved == WriteStatus::link_in_way ? WriteFolder::RemoveStatus::link_in_way
            : missing                              ? WriteFolder::RemoveStatus::missing
@@ -106,13 +112,8 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   if (!open_) return RemoveStatus::failed;
   std::string full;
   RemoveStatus status = RemoveStatus::failed;
-  if (!resolve_for_removal(path_, relative, full, status)) return status;
-  const DWORD attributes = win32::get_file_attributes(full);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
-                                                                          : RemoveStatus::failed;
-  }
+  DWORD attributes = 0;
+  if (!resolve_for_removal(path_, relative, full, attributes, status)) return status;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveStatus::failed;
   // A symbolic link to a file is deleted itself by DeleteFileA.
   if (attributes & FILE_ATTRIBUTE_READONLY) win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
@@ -124,13 +125,8 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   if (!open_) return RemoveStatus::failed;
   std::string full;
   RemoveStatus status = RemoveStatus::failed;
-  if (!resolve_for_removal(path_, relative, full, status)) return status;
-  const DWORD attributes = win32::get_file_attributes(full);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? RemoveStatus::missing
-                                                                          : RemoveStatus::failed;
-  }
+  DWORD attributes = 0;
+  if (!resolve_for_removal(path_, relative, full, attributes, status)) return status;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return RemoveStatus::failed;
   if (win32::remove_directory(full)) return RemoveStatus::removed;
