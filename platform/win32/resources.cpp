@@ -8,16 +8,10 @@
 
 #include <string>
 
-#include "platform/resource_table.h"
+#include "platform/loaded_table.h"
 
 namespace platform {
 namespace {
-
-struct LoadedTable {
-  const std::uint8_t* file = nullptr;
-  AttachedTable attached;
-  OwnTable summary;
-};
 
 LoadedTable load_own_table() {
   LoadedTable loaded;
@@ -34,19 +28,12 @@ LoadedTable load_own_table() {
     if (mapping != nullptr) {
       const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
       CloseHandle(mapping);  // the view keeps the mapping alive
-      if (view != nullptr) {
-        loaded.file = static_cast<const std::uint8_t*>(view);
-        loaded.attached = locate_attached_table({loaded.file, std::size_t(size.QuadPart)});
-        if (loaded.attached.state != AttachedState::sound) {
-          UnmapViewOfFile(view);
-          loaded.file = nullptr;
-        }
-      }
+      if (view != nullptr && !loaded.locate(static_cast<const std::uint8_t*>(view), std::size_t(size.QuadPart)))
+        UnmapViewOfFile(view);
     }
   }
   CloseHandle(file);
-  loaded.summary.damaged = loaded.attached.state == AttachedState::damaged;
-  for (const auto& entry : loaded.attached.table.entries) loaded.summary.names.push_back(entry.name);
+  loaded.summarize();
   return loaded;
 }
 
@@ -72,11 +59,7 @@ const OwnTable& own_attached_table() { return own_table().summary; }
 
 std::optional<ByteView> find_own_resource(std::string_view name) {
   if (auto compiled = find_compiled_resource(std::string(name))) return compiled;
-  const LoadedTable& loaded = own_table();
-  if (loaded.file == nullptr) return std::nullopt;
-  for (const auto& entry : loaded.attached.table.entries)
-    if (resource_name_equal(entry.name, name)) return ByteView{loaded.file + entry.offset, std::size_t(entry.size)};
-  return std::nullopt;
+  return own_table().find(name);
 }
 
 }  // namespace platform
