@@ -105,6 +105,11 @@ class WriteFolder {
   std::intptr_t handle_ = -1;  // POSIX: the folder's descriptor
 };
 
+// The levels of a relative path, split at backslashes (a 0x5C trail byte of a
+// double-byte character is no separator). False when a level is empty, "." or "..",
+// or holds a slash: a write folder takes plain names only.
+bool split_relative_levels(std::string_view relative, std::vector<std::string>& levels);
+
 // Joins two relative paths with a backslash; either may be empty.
 std::string join_relative(std::string_view base, std::string_view name);
 

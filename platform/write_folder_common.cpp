@@ -23,6 +23,19 @@ class BytesProducer final : public FileProducer {
 
 }  // namespace
 
+bool split_relative_levels(std::string_view relative, std::vector<std::string>& levels) {
+  levels.clear();
+  std::size_t start = 0;
+  while (start <= relative.size()) {
+    const std::size_t end = find_separator(relative, start);
+    const std::string_view level = relative.substr(start, end - start);
+    if (level.empty() || level == "." || level == ".." || level.find('/') != std::string_view::npos) return false;
+    levels.emplace_back(level);
+    start = end + 1;
+  }
+  return true;
+}
+
 WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
   BytesProducer producer(data);
   return write_file(relative, producer);

@@ -52,18 +52,10 @@ inline std::string native_level(std::string_view level) {
   return cp950_to_utf8(bytes).value_or(bytes);
 }
 
-// The levels of a relative path; false when one is empty, "." or "..", or holds a
-// slash (a separator here, never part of a name).
+// The levels of a relative path as native names (split_relative_levels).
 inline bool split_levels(std::string_view relative, std::vector<std::string>& levels) {
-  levels.clear();
-  std::size_t start = 0;
-  while (start <= relative.size()) {
-    const std::size_t end = find_separator(relative, start);
-    const std::string_view level = relative.substr(start, end - start);
-    if (level.empty() || level == "." || level == ".." || level.find('/') != std::string_view::npos) return false;
-    levels.push_back(native_level(level));
-    start = end + 1;
-  }
+  if (!split_relative_levels(relative, levels)) return false;
+  for (std::string& level : levels) level = native_level(level);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/win32/wide_path.h"
+#include "platform/write_folder.h"
 
 namespace platform::win32 {
 
@@ -29,25 +30,12 @@ inline WriteStatus directory_status(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
 }
 
-inline bool split_levels(std::string_view relative, std::vector<std::string>& levels) {
-  levels.clear();
-  std::size_t start = 0;
-  while (start <= relative.size()) {
-    const std::size_t end = find_separator(relative, start);
-    const std::string_view level = relative.substr(start, end - start);
-    if (level.empty() || level == "." || level == ".." || level.find('/') != std::string_view::npos) return false;
-    levels.emplace_back(level);
-    start = end + 1;
-  }
-  return true;
-}
-
 // The full path of relative below folder, each directory level on the way checked
 // (and made when create is set). full gets the path of the last level.
 inline WriteStatus resolve(const std::string& folder, std::string_view relative, bool create, std::string& full,
                            bool* missing = nullptr) {
   std::vector<std::string> levels;
-  if (!split_levels(relative, levels)) return WriteStatus::bad_path;
+  if (!split_relative_levels(relative, levels)) return WriteStatus::bad_path;
   full = folder;
   for (std::size_t i = 0; i < levels.size(); ++i) {
     append_level(full, levels[i]);

@@ -91,7 +91,7 @@ WriteStatus WriteBatch::make_directories(std::string_view relative) {
   if (!folder_.open_) return WriteStatus::cannot_open;
   if (known_directories_.count(std::string(relative)) != 0) return WriteStatus::ok;
   std::vector<std::string> levels;
-  if (!split_levels(relative, levels)) return WriteStatus::bad_path;
+  if (!split_relative_levels(relative, levels)) return WriteStatus::bad_path;
   std::string full = folder_.path_;
   std::size_t start = 0;
   for (const std::string& level : levels) {
@@ -110,7 +110,7 @@ WriteStatus WriteBatch::make_directories(std::string_view relative) {
 WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& producer, std::string label) {
   if (!folder_.open_) return WriteStatus::cannot_open;
   std::vector<std::string> levels;
-  if (!split_levels(relative, levels)) return WriteStatus::bad_path;
+  if (!split_relative_levels(relative, levels)) return WriteStatus::bad_path;
   const std::size_t last = find_last_separator(relative);
   const std::string directory(last == std::string_view::npos ? std::string_view() : relative.substr(0, last));
   if (const WriteStatus status = open_directory(directory); status != WriteStatus::ok) return status;
