@@ -96,15 +96,28 @@ WriteFolder::RemoveStatus remove_status_of(const Parent& parent) {
   return parent.missing || errno == ENOTDIR ? WriteFolder::RemoveStatus::missing : WriteFolder::RemoveStatus::failed;
 }
 
+// Resolves relative for a removal and reads what stands there, without following a
+// link; true with parent and info set, or false with the status to return.
+bool stat_for_removal(int folder, std::string_view relative, Parent& parent, struct stat& info,
+                      WriteFolder::RemoveStatus& status) {
+  parent = resolve_parent(folder, relative, false);
+  if (parent.status != WriteStatus::ok) {
+    status = remove_status_of(parent);
+    return false;
+  }
+  if (::fstatat(parent.directory.get(), parent.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  status = errno == ENOENT || errno == ENOTDIR ? WriteFolder::RemoveStatus::missing : WriteFolder::RemoveStatus::failed;
+  return false;
+}
+
 }  // namespace
 
 WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   if (!open_) return RemoveStatus::failed;
-  Parent parent = resolve_parent(int(handle_), relative, false);
-  if (parent.status != WriteStatus::ok) return remove_status_of(parent);
+  Parent parent;
   struct stat info;
-  if (::fstatat(parent.directory.get(), parent.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT || errno == ENOTDIR ? RemoveStatus::missing : RemoveStatus::failed;
+  RemoveStatus status = RemoveStatus::failed;
+  if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
   if (S_ISDIR(info.st_mode)) return RemoveStatus::failed;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), 0) == 0) return RemoveStatus::removed;
   return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;
@@ -112,11 +125,10 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
 
 WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view relative) {
   if (!open_) return RemoveStatus::failed;
-  Parent parent = resolve_parent(int(handle_), relative, false);
-  if (parent.status != WriteStatus::ok) return remove_status_of(parent);
+  Parent parent;
   struct stat info;
-  if (::fstatat(parent.directory.get(), parent.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT || errno == ENOTDIR ? RemoveStatus::missing : RemoveStatus::failed;
+  RemoveStatus status = RemoveStatus::failed;
+  if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
   if (!S_ISDIR(info.st_mode)) return RemoveStatus::failed;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), AT_REMOVEDIR) == 0) return RemoveStatus::removed;
   if (errno == ENOTEMPTY || errno == EEXIST) return RemoveStatus::not_empty;
