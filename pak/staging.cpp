@@ -156,7 +156,8 @@ int PakArchive::import_pack(PakArchive& source) {
   // Files written at once go into one batch, made durable together at its end.
   const bool write_now = is_open == 0 || direct == 1;
   if (write_now) begin_write_batch();
-  drop_written_bytes_ = write_now;
+  // A direct target that has a pack rebuilds it with the same entries afterwards.
+  drop_written_bytes_ = write_now && is_open != 1;
   if (source.root_records != nullptr && source.root_count > 0) {
     const int n = int(std::min<std::uint32_t>(source.root_count - 1, 0x7FFFFFFF));
     SourceWalk count{*this, source, true};

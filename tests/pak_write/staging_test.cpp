@@ -207,6 +207,29 @@ TEST_F(StagingTest, ImportIntoDirectoryWritesEveryEntry) {
   EXPECT_EQ(entries, 2);
 }
 
+TEST_F(StagingTest, DirectImportIntoOpenPackWritesFilesAndKeepsBytesForTheRebuild) {
+  // The source: the fixture's pack, copied; the target: a pack of its own, direct.
+  fs::copy_file(dir / "data.pak", dir / "source.pak");
+  PakArchive source((dir / "source").c_str(), 5);
+  ASSERT_EQ(source.is_open, 1);
+  ASSERT_EQ(target.open((dir / "data").c_str(), 5, 1), 1);
+  ASSERT_EQ(target.is_open, 1);
+  EXPECT_EQ(target.import_pack(source), 1);
+  EXPECT_TRUE(reporter.problems.empty());
+  EXPECT_EQ(read_bytes(dir.path() / "data" / "alpha.bin"), filled(10, 0x10));  // files below the pack's base
+  // The rebuilt pack holds the entries' bytes too (read with the loose files gone).
+  target.close();
+  fs::remove_all(dir.path() / "data");
+  PakArchive rebuilt((dir / "data").c_str(), 5);
+  for (const auto& [name, bytes] :
+       {std::pair{"alpha.bin", filled(10, 0x10)}, std::pair{"sub\\beta.bin", filled(5, 0x40)}}) {
+    EntrySlot* slot = rebuilt.load_entry(name);
+    ASSERT_NE(slot, nullptr) << name;
+    EXPECT_EQ(Bytes(slot->data, slot->data + slot->size), bytes) << name;
+    rebuilt.release_entry(slot);
+  }
+}
+
 TEST_F(StagingTest, ImportIntoOpenPackAddsNewDirectories) {
   // Source: sub\beta.bin (changed), more\deep\x.bin, more\y.bin, empty\.
   const Bytes beta = literal_stream(filled(6, 1)), x = literal_stream(filled(3, 2)), y = bytes_of("raw y");
