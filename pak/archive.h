@@ -35,6 +35,9 @@ struct PendingEntry {
   // when it was staged). Lets a pack of a whole folder be built in bounded memory.
   std::string data_path;
   PendingEntry* next = nullptr;
+
+  // The bytes the entry brings: its data, or its file's size when it was staged.
+  std::uint64_t staged_size() const { return data_path.empty() ? data.size() : size; }
 };
 
 // Destroys head and every entry after it on its list, one by one (no recursion).

@@ -39,10 +39,7 @@ EncodeAhead::~EncodeAhead() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-std::uint64_t EncodeAhead::cost(const PendingEntry& entry) {
-  const std::uint64_t size = entry.data_path.empty() ? entry.data.size() : entry.size;
-  return 3 * size + 64;
-}
+std::uint64_t EncodeAhead::cost(const PendingEntry& entry) { return 3 * entry.staged_size() + 64; }
 
 void EncodeAhead::work() {
   std::unique_lock lock(mutex_);

@@ -96,11 +96,6 @@ bool is_stale_temp_name(std::string_view name, std::string_view prefix) {
   return true;
 }
 
-// The bytes a staged entry brings: its data, or its file's size when it was staged.
-std::uint64_t staged_size(const PendingEntry& entry) {
-  return entry.data_path.empty() ? entry.data.size() : entry.size;
-}
-
 bool name_less(const PakRecord& a, const PakRecord& b) { return std::memcmp(a.name, b.name, PAK_NAME_SIZE) < 0; }
 
 }  // namespace
@@ -304,7 +299,7 @@ void PakArchive::plan_writes(const std::string& prefix, int dir_index, std::vect
       state.input_total += load_u32(link.record + PAK_RECORD_SIZE) - offset;
       continue;
     }
-    state.input_total += staged_size(*link.entry);
+    state.input_total += link.entry->staged_size();
     if (link.entry->encoded == 0) to_encode.push_back(link.entry);
   }
 }
@@ -355,7 +350,7 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
       state.input_done += span;
     } else {
       write_pending(file, *link.entry);
-      state.input_done += staged_size(*link.entry);
+      state.input_done += link.entry->staged_size();
     }
     ++state.files_done;
     if (progress != nullptr) {
@@ -401,7 +396,7 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
     const std::string shown = old_pack + "\\" + entry->name;
     if (const char* reason = pak::unsafe_path_reason(entry->name)) return refuse(reason, shown);
     if (const char* reason = pak::unstorable_path_reason(entry->name)) return refuse(reason, shown);
-    if (entry->encoded == 0 && staged_size(*entry) > 0x7FFFFFFFu)
+    if (entry->encoded == 0 && entry->staged_size() > 0x7FFFFFFFu)
       return refuse("entry is too large to be compressed", shown);
   }
 
