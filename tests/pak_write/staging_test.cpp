@@ -216,7 +216,7 @@ TEST_F(StagingTest, DirectImportIntoOpenPackWritesFilesAndKeepsBytesForTheRebuil
   ASSERT_EQ(target.is_open, 1);
   EXPECT_EQ(target.import_pack(source), 1);
   EXPECT_TRUE(reporter.problems.empty());
-  EXPECT_EQ(read_bytes(dir.path() / "data" / "alpha.bin"), filled(10, 0x10));  // files below the pack's base
+  EXPECT_EQ(read_bytes((dir.path() / "data" / "alpha.bin").string()), filled(10, 0x10));  // files below the pack's base
   // The rebuilt pack holds the entries' bytes too (read with the loose files gone).
   target.close();
   fs::remove_all(dir.path() / "data");
