@@ -45,6 +45,9 @@ struct EncoderState {
     std::uint16_t child[2];  // 0: smaller keys (left), 1: greater keys (right)
   };
   std::array<Node, kWindowSize + 1> nodes{};
+  // parents[0] is never read: links that name no node (0) write their parent there, so
+  // that relinking needs no test whether a child exists, a branch the removal could
+  // not predict.
   std::array<std::uint16_t, kWindowSize + 1> parents{};
   unsigned match_length = 0;
   unsigned match_position = 0;
@@ -129,7 +132,7 @@ struct EncoderState {
   void replace(unsigned p, unsigned r) {
     const unsigned up = parents[p];
     nodes[up].child[nodes[up].child[1] == p] = static_cast<std::uint16_t>(r);
-    if (r != 0) parents[r] = static_cast<std::uint16_t>(up);
+    parents[r] = static_cast<std::uint16_t>(up);
     parents[p] = 0;
   }
 
@@ -137,9 +140,8 @@ struct EncoderState {
   void take_place(unsigned p, unsigned r) {
     nodes[r].child[0] = nodes[p].child[0];
     nodes[r].child[1] = nodes[p].child[1];
-    for (unsigned c : nodes[r].child) {
-      if (c != 0) parents[c] = static_cast<std::uint16_t>(r);
-    }
+    parents[nodes[r].child[0]] = static_cast<std::uint16_t>(r);
+    parents[nodes[r].child[1]] = static_cast<std::uint16_t>(r);
     replace(p, r);
   }
 
@@ -171,14 +173,12 @@ struct EncoderState {
     take_place(p, q);
     ranks[q] = ranks[p];
     // q took p's place and rank, below every node of p's old subtree.
+    // If p headed its run, the new top is q when q shares p's first byte, else it lies
+    // in q's right subtree. q's own run may now have q on top.
     const unsigned own = nodes[p].head >> kTopShift, moved = nodes[q].head >> kTopShift;
-    if (own == moved) {
-      if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(q);
-      return;
-    }
-    // p's run lies right of q, in q's right subtree; q's run may now have q on top.
     if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(descend_to_run(q, own));
-    if (ranks[q] < ranks[tops[moved]]) tops[moved] = static_cast<std::uint16_t>(q);
+    const unsigned top = tops[moved];
+    tops[moved] = static_cast<std::uint16_t>(ranks[q] < ranks[top] ? q : top);
   }
 
   bool same_key(unsigned a, unsigned b) const {
