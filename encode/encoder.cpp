@@ -37,14 +37,18 @@ struct EncoderState {
   // any position is contiguous. Literals and runs are taken from the input, not from
   // here.
   std::array<std::uint8_t, kWindowSize + kKeySize + 8> window{};
-  // The search touches only `nodes` (8 bytes each, 32 KB in all, so that it stays in
-  // the level-1 cache) and the window; the parents serve only for removal.
+  // The search touches the links (16 KB), the heads (32 KB) and, for keys that agree
+  // in their first eight bytes, the window; the parents serve only for removal.
   struct Node {
-    std::uint32_t head;      // the first four key bytes, as the top half of key_word(); a node's
-                             // key does not change while it is in the tree
     std::uint16_t child[2];  // 0: smaller keys (left), 1: greater keys (right)
   };
   std::array<Node, kWindowSize + 1> nodes{};
+  // Each node's first eight key bytes, as key_word() gives them (a node's key does not
+  // change while it is in the tree). Most comparisons end inside them, so the search
+  // takes the branch to the window only where the keys agree that far, rather than at
+  // whatever depth they start to agree in four: the branch it mispredicted most. Kept
+  // apart from the links, which removal rewrites.
+  std::array<std::uint64_t, kWindowSize + 1> heads{};
   // parents[0] is never read: links that name no node (0) write their parent there, so
   // that relinking needs no test whether a child exists, a branch the removal could
   // not predict.
@@ -79,7 +83,7 @@ struct EncoderState {
   // key begins with that byte. (A table for the first two bytes halves the visits
   // again, but its 128 KB push the nodes out of the level-1 cache: slower.)
   std::array<std::uint16_t, 256> tops{};
-  static constexpr unsigned kTopShift = 24;  // head >> kTopShift: a key's first byte
+  static constexpr unsigned kTopShift = 56;  // head >> kTopShift: a key's first byte
 
   EncoderState() { window.fill(0x80); }
 
@@ -110,7 +114,7 @@ struct EncoderState {
   // run, the run is on one side of a node. 0 when the subtree holds none of it.
   unsigned descend_to_run(unsigned from, unsigned first) const {
     while (from != 0) {
-      const unsigned own = nodes[from].head >> kTopShift;
+      const unsigned own = heads[from] >> kTopShift;
       if (own == first) break;
       from = nodes[from].child[own < first];
     }
@@ -118,12 +122,12 @@ struct EncoderState {
   }
 
   // A new node s (ranked above all others) heads its run if that was empty.
-  void top_attached(unsigned s, std::uint32_t head) {
+  void top_attached(unsigned s, std::uint64_t head) {
     std::uint16_t& t = tops[head >> kTopShift];
     if (t == 0) t = static_cast<std::uint16_t>(s);
   }
   // s, with p's key and rank, took p's place.
-  void top_replaced(unsigned p, unsigned s, std::uint32_t head) {
+  void top_replaced(unsigned p, unsigned s, std::uint64_t head) {
     std::uint16_t& t = tops[head >> kTopShift];
     if (t == p) t = static_cast<std::uint16_t>(s);
   }
@@ -157,7 +161,7 @@ struct EncoderState {
       // The child (or none) takes p's place; a run p headed now has its top below it.
       const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
       replace(p, r);
-      const unsigned first = nodes[p].head >> kTopShift;
+      const unsigned first = heads[p] >> kTopShift;
       if (tops[first] == p) tops[first] = static_cast<std::uint16_t>(descend_to_run(r, first));
       return;
     }
@@ -175,7 +179,7 @@ struct EncoderState {
     // q took p's place and rank, below every node of p's old subtree.
     // If p headed its run, the new top is q when q shares p's first byte, else it lies
     // in q's right subtree. q's own run may now have q on top.
-    const unsigned own = nodes[p].head >> kTopShift, moved = nodes[q].head >> kTopShift;
+    const unsigned own = heads[p] >> kTopShift, moved = heads[q] >> kTopShift;
     if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(descend_to_run(q, own));
     const unsigned top = tops[moved];
     tops[moved] = static_cast<std::uint16_t>(ranks[q] < ranks[top] ? q : top);
@@ -187,8 +191,8 @@ struct EncoderState {
 
   // s, whose key equals that of node p, takes p's place and rank: the end of an
   // insertion that meets an equal key.
-  void replace_equal(unsigned p, unsigned s, std::uint32_t head) {
-    nodes[s].head = head;
+  void replace_equal(unsigned p, unsigned s, std::uint64_t head) {
+    heads[s] = head;
     take_place(p, s);
     top_replaced(p, s, head);
     ranks[s] = ranks[p];
@@ -298,8 +302,8 @@ struct EncoderState {
       const unsigned p = sorted[at];
       take_place(p, s);
       ranks[s] = ranks[p];
-      nodes[s].head = static_cast<std::uint32_t>(key_word(s) >> 32);
-      top_replaced(p, s, nodes[s].head);
+      heads[s] = key_word(s);
+      top_replaced(p, s, heads[s]);
       sorted[at] = static_cast<std::uint16_t>(s);
       match_length = kKeySize;
       match_position = p;
@@ -335,10 +339,11 @@ struct EncoderState {
       side = 0;
     }
     nodes[parent].child[side] = static_cast<std::uint16_t>(s);
-    nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
+    heads[s] = key_word(s);
+    nodes[s] = {{0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
     ranks[s] = ++next_rank;
-    top_attached(s, nodes[s].head);
+    top_attached(s, heads[s]);
     std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
     sorted[at] = static_cast<std::uint16_t>(s);
     ++sorted_count;
@@ -359,23 +364,23 @@ struct EncoderState {
     const unsigned c = continuation;
     continuation = 0;
     if (c != 0 && parents[c] != 0 && !deep && same_key(c, s)) {
-      replace_equal(c, s, static_cast<std::uint32_t>(key_word(s) >> 32));
+      replace_equal(c, s, key_word(s));
       return;
     }
     if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
       nodes[kTreeHeader].child[1] = static_cast<std::uint16_t>(s);
-      nodes[s] = {static_cast<std::uint32_t>(key_word(s) >> 32), {0, 0}};
+      heads[s] = key_word(s);
+      nodes[s] = {{0, 0}};
       parents[s] = kTreeHeader;
       ranks[s] = ++next_rank;
-      top_attached(s, nodes[s].head);
+      top_attached(s, heads[s]);
       match_length = 0;
       return;
     }
     unsigned visits = 0;
-    const std::uint64_t a0 = key_word(s);
-    const std::uint32_t head = static_cast<std::uint32_t>(a0 >> 32);
+    const std::uint64_t head = key_word(s);
     // Start at the top of the run of keys that begin with s's first byte (see tops).
     if (const unsigned top = tops[head >> kTopShift]; top != 0) p = top;
     const std::uint64_t a1 = key_word(s + 8);
@@ -386,17 +391,13 @@ struct EncoderState {
       // i: leading key bytes that agree; greater: s's key is the greater one.
       unsigned i;
       bool greater;
-      const std::uint32_t h = nodes[p].head;
+      const std::uint64_t h = heads[p];
       std::uint32_t links;
       std::memcpy(&links, nodes[p].child, 4);
       if constexpr (std::endian::native == std::endian::big) links = links << 16 | links >> 16;
-      std::uint64_t b0;
       if (head != h) {
         i = static_cast<unsigned>(std::countl_zero(head ^ h)) / 8;
         greater = head > h;
-      } else if (b0 = key_word(p), a0 != b0) {
-        i = static_cast<unsigned>(std::countl_zero(a0 ^ b0)) / 8;
-        greater = a0 > b0;
       } else {
         const std::uint64_t b1 = key_word(p + 8);
         if (a1 != b1) {
@@ -422,7 +423,8 @@ struct EncoderState {
       const unsigned next = (links >> (greater ? 16 : 0)) & 0xFFFF;
       if (next == 0) {
         nodes[p].child[greater] = static_cast<std::uint16_t>(s);
-        nodes[s] = {head, {0, 0}};
+        heads[s] = head;
+        nodes[s] = {{0, 0}};
         parents[s] = static_cast<std::uint16_t>(p);
         ranks[s] = ++next_rank;
         top_attached(s, head);
@@ -453,8 +455,8 @@ class MatchFinder {
     st.nodes[kTreeHeader].child[1] = 1;
     st.parents[1] = kTreeHeader;
     st.ranks[1] = ++st.next_rank;
-    st.nodes[1].head = static_cast<std::uint32_t>(st.key_word(1) >> 32);
-    st.top_attached(1, st.nodes[1].head);
+    st.heads[1] = st.key_word(1);
+    st.top_attached(1, st.heads[1]);
   }
 
   bool done() const { return lookahead_ == 0; }
