@@ -418,9 +418,11 @@ struct EncoderState {
       const unsigned grows = 0u - static_cast<unsigned>(i > best);
       best ^= (best ^ i) & grows;
       best_position ^= (best_position ^ p) & grows;
-      // Both links were loaded with the head; choose by shifting rather than by
-      // addressing, so the next node's load does not wait for a second load.
-      const unsigned next = (links >> (greater ? 16 : 0)) & 0xFFFF;
+      // Both links were loaded alongside the head; choosing between them with a
+      // conditional move leaves one comparison between the head's load and the next
+      // node's (a shift by a computed count, or a load by the chosen side, adds more).
+      const unsigned left = links & 0xFFFF, right = links >> 16;
+      const unsigned next = greater ? right : left;
       if (next == 0) {
         nodes[p].child[greater] = static_cast<std::uint16_t>(s);
         heads[s] = head;
