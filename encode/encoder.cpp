@@ -449,7 +449,7 @@ class MatchFinder {
  public:
   MatchFinder(const std::uint8_t* data, std::size_t size)
       : state_(std::make_unique<EncoderState>()), data_(data), size_(size) {
-    // About 70 KB, the same for every input size: kept off the stack for small thread
+    // About 87 KB, the same for every input size: kept off the stack for small thread
     // stacks.
     EncoderState& st = *state_;
     lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
