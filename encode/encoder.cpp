@@ -81,7 +81,7 @@ struct EncoderState {
   // with such a key in no leading byte, the top in at least one: none of them can be
   // the match or the place of insertion, so a search starts at the top. 0: no node's
   // key begins with that byte. (A table for the first two bytes halves the visits
-  // again, but its 128 KB push the nodes out of the level-1 cache: slower.)
+  // again, but its 128 KB push the search's arrays out of the level-1 cache: slower.)
   std::array<std::uint16_t, 256> tops{};
   static constexpr unsigned kTopShift = 56;  // head >> kTopShift: a key's first byte
 
@@ -130,6 +130,17 @@ struct EncoderState {
   void top_replaced(unsigned p, unsigned s, std::uint64_t head) {
     std::uint16_t& t = tops[head >> kTopShift];
     if (t == p) t = static_cast<std::uint16_t>(s);
+  }
+
+  // s, whose key begins with `head`, becomes a leaf on `side` of `parent` (the header
+  // for the root), ranked above all others.
+  void attach_leaf(unsigned s, unsigned parent, unsigned side, std::uint64_t head) {
+    nodes[parent].child[side] = static_cast<std::uint16_t>(s);
+    heads[s] = head;
+    nodes[s] = {{0, 0}};
+    parents[s] = static_cast<std::uint16_t>(parent);
+    ranks[s] = ++next_rank;
+    top_attached(s, head);
   }
 
   // The parent's link to p (or the header's root link) now names r; r gets p's parent.
@@ -338,12 +349,7 @@ struct EncoderState {
       parent = sorted[at];
       side = 0;
     }
-    nodes[parent].child[side] = static_cast<std::uint16_t>(s);
-    heads[s] = key_word(s);
-    nodes[s] = {{0, 0}};
-    parents[s] = static_cast<std::uint16_t>(parent);
-    ranks[s] = ++next_rank;
-    top_attached(s, heads[s]);
+    attach_leaf(s, parent, side, key_word(s));
     std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
     sorted[at] = static_cast<std::uint16_t>(s);
     ++sorted_count;
@@ -370,12 +376,7 @@ struct EncoderState {
     if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
-      nodes[kTreeHeader].child[1] = static_cast<std::uint16_t>(s);
-      heads[s] = key_word(s);
-      nodes[s] = {{0, 0}};
-      parents[s] = kTreeHeader;
-      ranks[s] = ++next_rank;
-      top_attached(s, heads[s]);
+      attach_leaf(s, kTreeHeader, 1, key_word(s));
       match_length = 0;
       return;
     }
@@ -424,12 +425,7 @@ struct EncoderState {
       const unsigned left = links & 0xFFFF, right = links >> 16;
       const unsigned next = greater ? right : left;
       if (next == 0) {
-        nodes[p].child[greater] = static_cast<std::uint16_t>(s);
-        heads[s] = head;
-        nodes[s] = {{0, 0}};
-        parents[s] = static_cast<std::uint16_t>(p);
-        ranks[s] = ++next_rank;
-        top_attached(s, head);
+        attach_leaf(s, p, greater, head);
         match_length = best;
         match_position = best_position;
         if (visits > kDeepSearch) enter_deep();
@@ -454,11 +450,7 @@ class MatchFinder {
     EncoderState& st = *state_;
     lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
     for (unsigned i = 0; i < lookahead_; ++i) st.store(i + 1, data[i]);
-    st.nodes[kTreeHeader].child[1] = 1;
-    st.parents[1] = kTreeHeader;
-    st.ranks[1] = ++st.next_rank;
-    st.heads[1] = st.key_word(1);
-    st.top_attached(1, st.heads[1]);
+    st.attach_leaf(1, kTreeHeader, 1, st.key_word(1));
   }
 
   bool done() const { return lookahead_ == 0; }
