@@ -476,6 +476,45 @@ class MatchFinder {
     if (lookahead_ > 0) st.insert(s_);
   }
 
+  // advance() n times, where the n bytes from offset() all equal the byte before it: a
+  // run item. Inside a run every key is the same 17 bytes, and each insertion only
+  // hands that key's node to the next position (see insert()). Once the node has
+  // reached the current position, this moves it straight to the last position of a
+  // stretch instead, doing only the stretch's removals and stores in between. The
+  // removals never meet the node itself, and nothing in them depends on which position
+  // holds it, so the tree, ranks and tops end as the steps one by one leave them.
+  void advance_run(std::size_t n) {
+    EncoderState& st = *state_;
+    const std::uint8_t value = data_[k_];
+    const std::size_t end = k_ + n;
+    while (k_ < end) {
+      // The stretch's keys and stored bytes lie inside the run; its positions stop
+      // before position 0 (never a node) and its removals short of the node.
+      const std::size_t stretch = std::min<std::size_t>(
+          {end - k_ >= kKeySize ? end - k_ - kKeySize : 0, kWindowMask - s_, kWindowSize - kKeySize - 1});
+      if (stretch == 0 || st.deep || st.continuation != s_ || st.parents[s_] == 0) {
+        advance();
+        continue;
+      }
+      const unsigned holder = s_;
+      for (unsigned i = 0; i < stretch; ++i) {
+        const unsigned t = (holder + kKeySize + i) & kWindowMask;
+        st.remove(t);
+        st.store(t, value);
+      }
+      const unsigned last = holder + static_cast<unsigned>(stretch);
+      st.heads[last] = st.heads[holder];
+      st.ranks[last] = st.ranks[holder];
+      st.take_place(holder, last);
+      st.top_replaced(holder, last, st.heads[last]);
+      st.match_length = kKeySize;
+      st.match_position = last - 1;
+      st.continuation = last;
+      s_ = last;
+      k_ += stretch;
+    }
+  }
+
  private:
   std::unique_ptr<EncoderState> state_;
   const std::uint8_t* data_;
@@ -516,7 +555,11 @@ void encode_exact(StreamWriter& writer, const std::uint8_t* data, std::size_t si
         consumed = m;
       }
     }
-    for (std::size_t i = 0; i < consumed; ++i) finder.advance();
+    if (consumed >= kMinRun) {
+      finder.advance_run(consumed);
+    } else {
+      for (std::size_t i = 0; i < consumed; ++i) finder.advance();
+    }
   }
 }
 

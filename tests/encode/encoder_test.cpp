@@ -96,10 +96,42 @@ std::vector<Bytes> varied_inputs() {
     mixed.insert(mixed.end(), static_cast<std::size_t>(len), static_cast<std::uint8_t>(rng()));
   }
   inputs.push_back(mixed);
+  Bytes runs;  // runs up to twice the window between short text: a run's removals meet
+               // text nodes, other runs' nodes and its own earlier positions
+  for (int i = 0; i < 60; ++i) {
+    const std::uint8_t values[] = {0x00, 0xFF, 0x7F, 0x80, static_cast<std::uint8_t>(rng())};
+    const std::size_t len = rng() % 3 == 0 ? 1 + rng() % 9000 : 1 + rng() % 300;
+    runs.insert(runs.end(), len, values[rng() % 5]);
+    for (unsigned n = rng() % 50; n > 0; --n) runs.push_back(values[rng() % 5]);
+  }
+  inputs.push_back(runs);
+  Bytes sparse_runs;  // runs more than a window apart: each creates its key's node anew
+  for (int i = 0; i < 30; ++i) {
+    Bytes p = random_bytes(4100 + rng() % 2000, 3, 0);
+    sparse_runs.insert(sparse_runs.end(), p.begin(), p.end());
+    sparse_runs.insert(sparse_runs.end(), 40 + rng() % 600, static_cast<std::uint8_t>(rng() % 3));
+  }
+  inputs.push_back(sparse_runs);
+  for (int i = 0; i < 10; ++i) {  // a run inside the first window, then bytes like a DLL's
+    Bytes dll = random_bytes(78, 256, 0);
+    dll.insert(dll.end(), 1367, 0);
+    while (dll.size() < 6000) {
+      if (rng() % 10 < 3) {
+        dll.insert(dll.end(), 1 + rng() % 11, 0);
+      } else {
+        dll.push_back(static_cast<std::uint8_t>(rng() % 2 ? rng() : rng() % 4));
+      }
+    }
+    inputs.push_back(dll);
+  }
   Bytes counter;  // big-endian 16-bit counter: ascending keys, a deep one-sided tree
   for (int i = 0; i < 12000; ++i)
     counter.insert(counter.end(), {static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
   inputs.push_back(counter);
+  Bytes deep_run = counter;  // a long run met while searches go through the sorted list
+  deep_run.insert(deep_run.end(), 20000, 0x00);
+  deep_run.insert(deep_run.end(), counter.begin(), counter.begin() + 9000);
+  inputs.push_back(deep_run);
   Bytes stairs;  // each byte value 16 times, ascending: keys ascend over the whole window
   for (int i = 0; i < 40000; ++i) stairs.push_back(static_cast<std::uint8_t>(i / 16));
   inputs.push_back(stairs);
