@@ -20,6 +20,13 @@ constexpr unsigned kKeySize = 17;       // longest reference, and the length of 
 constexpr unsigned kTreeHeader = 4096;  // the header entry; its right link is the root
 // A search longer than this many nodes switches the encoder to searching a sorted list.
 constexpr unsigned kDeepSearch = 128;
+// An insertion starts from a node near its key instead of the tree's top when the
+// previous insertion met a node agreeing in at least this many bytes: the node after
+// that one then agrees with the new key in one byte less, and few keys lie between.
+constexpr unsigned kNearAgreement = 3;
+// At most this many steps along the key order to the new key's place, and as many keys
+// in the run of its longest agreement; a longer walk falls back to the search.
+constexpr unsigned kNearSteps = 32;
 // The optimal parse works on blocks of this many input bytes (memory: about 19 bytes
 // per block byte) and commits each block's items up to the last kMaxRun bytes, where
 // the next block, which sees further, takes over.
@@ -53,10 +60,14 @@ struct EncoderState {
   // that relinking needs no test whether a child exists, a branch the removal could
   // not predict.
   std::array<std::uint16_t, kWindowSize + 1> parents{};
+  // The nodes in key order, as a doubly linked list (0: none; slot 0 is scratch, as
+  // for the parents). Removal takes the predecessor from here, and an insertion near a
+  // known node walks it instead of searching from the top.
+  std::array<std::uint16_t, kWindowSize + 1> prev_key{}, next_key{};
   unsigned match_length = 0;
   unsigned match_position = 0;
-  // A node whose key may equal the next position's (0 for none): after an insertion
-  // that met an equal key at p, p + 1. See insert().
+  // A node whose key is likely equal or close to the next position's (0 for none):
+  // p + 1 after an insertion whose key agreed most with node p's. See insert().
   unsigned continuation = 0;
 
   // The tree is a treap: give each node a rank, a new node one above all others, and
@@ -136,6 +147,23 @@ struct EncoderState {
   // for the root), ranked above all others.
   void attach_leaf(unsigned s, unsigned parent, unsigned side, std::uint64_t head) {
     nodes[parent].child[side] = static_cast<std::uint16_t>(s);
+    // A leaf's neighbours in key order: its parent on one side, and on the other what
+    // was the parent's neighbour there.
+    if (parent == kTreeHeader) {
+      prev_key[s] = next_key[s] = 0;
+    } else if (side == 1) {
+      const unsigned after = next_key[parent];
+      prev_key[s] = static_cast<std::uint16_t>(parent);
+      next_key[s] = static_cast<std::uint16_t>(after);
+      next_key[parent] = static_cast<std::uint16_t>(s);
+      prev_key[after] = static_cast<std::uint16_t>(s);
+    } else {
+      const unsigned before = prev_key[parent];
+      next_key[s] = static_cast<std::uint16_t>(parent);
+      prev_key[s] = static_cast<std::uint16_t>(before);
+      prev_key[parent] = static_cast<std::uint16_t>(s);
+      next_key[before] = static_cast<std::uint16_t>(s);
+    }
     heads[s] = head;
     nodes[s] = {{0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
@@ -160,11 +188,22 @@ struct EncoderState {
     replace(p, r);
   }
 
+  // s, with p's key, takes p's place in the key order.
+  void list_replace(unsigned p, unsigned s) {
+    const unsigned before = prev_key[p], after = next_key[p];
+    prev_key[s] = static_cast<std::uint16_t>(before);
+    next_key[s] = static_cast<std::uint16_t>(after);
+    next_key[before] = static_cast<std::uint16_t>(s);
+    prev_key[after] = static_cast<std::uint16_t>(s);
+  }
+
   void remove(unsigned p) {
     if (p == 0 || parents[p] == 0) return;
-    unsigned at = 0;
+    const unsigned before = prev_key[p], after = next_key[p];
+    next_key[before] = static_cast<std::uint16_t>(after);
+    prev_key[after] = static_cast<std::uint16_t>(before);
     if (deep) {
-      at = lower_bound(p);
+      const unsigned at = lower_bound(p);
       std::memmove(&sorted[at], &sorted[at + 1], (sorted_count - at - 1) * sizeof sorted[0]);
       --sorted_count;
     }
@@ -176,14 +215,8 @@ struct EncoderState {
       if (tops[first] == p) tops[first] = static_cast<std::uint16_t>(descend_to_run(r, first));
       return;
     }
-    // The in-order predecessor: the rightmost node of the left subtree.
-    unsigned q;
-    if (deep) {
-      q = sorted[at - 1];
-    } else {
-      q = nodes[p].child[0];
-      while (nodes[q].child[1] != 0) q = nodes[q].child[1];
-    }
+    // The predecessor in key order, the rightmost node of the left subtree.
+    const unsigned q = before;
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
@@ -196,14 +229,11 @@ struct EncoderState {
     tops[moved] = static_cast<std::uint16_t>(ranks[q] < ranks[top] ? q : top);
   }
 
-  bool same_key(unsigned a, unsigned b) const {
-    return key_word(a) == key_word(b) && key_word(a + 8) == key_word(b + 8) && window[a + 16] == window[b + 16];
-  }
-
   // s, whose key equals that of node p, takes p's place and rank: the end of an
   // insertion that meets an equal key.
   void replace_equal(unsigned p, unsigned s, std::uint64_t head) {
     heads[s] = head;
+    list_replace(p, s);
     take_place(p, s);
     top_replaced(p, s, head);
     ranks[s] = ranks[p];
@@ -311,6 +341,7 @@ struct EncoderState {
     const unsigned at = lower_bound(s);
     if (at < sorted_count && agreement(sorted[at], s) == kKeySize) {
       const unsigned p = sorted[at];
+      list_replace(p, s);
       take_place(p, s);
       ranks[s] = ranks[p];
       heads[s] = key_word(s);
@@ -355,10 +386,87 @@ struct EncoderState {
     ++sorted_count;
   }
 
+  // Key order of position s (whose first eight key bytes are `head`) against node b,
+  // negative, zero or positive, and in `agree` their agreement in leading bytes.
+  int order(unsigned s, std::uint64_t head, unsigned b, unsigned& agree) const {
+    const std::uint64_t h = heads[b];
+    if (head != h) {
+      agree = static_cast<unsigned>(std::countl_zero(head ^ h)) / 8;
+      return head < h ? -1 : 1;
+    }
+    const std::uint64_t a1 = key_word(s + 8), b1 = key_word(b + 8);
+    if (a1 != b1) {
+      agree = 8 + static_cast<unsigned>(std::countl_zero(a1 ^ b1)) / 8;
+      return a1 < b1 ? -1 : 1;
+    }
+    const int d = static_cast<int>(window[s + 16]) - static_cast<int>(window[b + 16]);
+    agree = d == 0 ? kKeySize : 16;
+    return d;
+  }
+
+  // insert() from node c, whose key is next to s's in key order or nearly so: s's key
+  // lies on side `greater` of c's and agrees with it in c_agree bytes. The walk along
+  // the key order finds s's neighbours; s hangs below the later-ranked of the two
+  // (the treap has one shape). When `wanted`, the match is the lowest-ranked node of
+  // the run of keys around s that agree with it longest (see ranks), the node the
+  // search would have met first. false, with nothing changed, when the walk or the
+  // run is longer than kNearSteps.
+  bool insert_near(unsigned c, unsigned s, std::uint64_t head, bool greater, unsigned c_agree, bool wanted) {
+    unsigned x = c, x_agree = c_agree, o = 0, o_agree = 0;
+    for (unsigned step = 1;; ++step) {
+      o = greater ? next_key[x] : prev_key[x];
+      if (o == 0) {
+        o_agree = 0;
+        break;
+      }
+      const int d = order(s, head, o, o_agree);
+      if (d == 0) {
+        replace_equal(o, s, head);
+        return true;
+      }
+      if ((d > 0) != greater) break;
+      if (step == kNearSteps) return false;
+      x = o;
+      x_agree = o_agree;
+    }
+    const unsigned low = greater ? x : o, high = greater ? o : x;
+    const unsigned low_agree = greater ? x_agree : o_agree, high_agree = greater ? o_agree : x_agree;
+    const unsigned best = std::max(low_agree, high_agree);
+    if (wanted && best > 0) {
+      unsigned lowest = 0, steps = 0;
+      std::uint32_t lowest_rank = ~std::uint32_t{0};
+      const auto take = [&](unsigned y) {
+        if (ranks[y] < lowest_rank) lowest_rank = ranks[y], lowest = y;
+        return ++steps <= kNearSteps;
+      };
+      unsigned agree = low_agree;
+      for (unsigned y = low; y != 0 && agree >= best; y = prev_key[y]) {
+        if (!take(y)) return false;
+        if (prev_key[y] != 0) order(s, head, prev_key[y], agree);
+      }
+      agree = high_agree;
+      for (unsigned y = high; y != 0 && agree >= best; y = next_key[y]) {
+        if (!take(y)) return false;
+        if (next_key[y] != 0) order(s, head, next_key[y], agree);
+      }
+      match_position = lowest;
+    }
+    match_length = wanted ? best : 0;
+    if (high == 0 || (low != 0 && ranks[low] > ranks[high])) {
+      attach_leaf(s, low, 1, head);
+    } else {
+      attach_leaf(s, high, 0, head);
+    }
+    const unsigned nearest = low_agree >= high_agree ? low : high;
+    continuation = best >= kNearAgreement ? (nearest + 1) & kWindowMask : 0;
+    return true;
+  }
+
   // Inserts position s and sets match_length (and match_position when anything
   // matched): the longest agreement met on the search path, the node nearest the root
   // winning among equally long ones. An equal key replaces the older node.
-  void insert(unsigned s) {
+  // When not `wanted`, the match is left unset (the caller does not read it).
+  void insert(unsigned s, bool wanted = true) {
     if (s == 0) {
       match_length = 0;
       return;
@@ -366,12 +474,18 @@ struct EncoderState {
     // When the key of s equals that of node c, the search would end at c, the one node
     // with that key, having met no longer agreement above it; so s takes c's place
     // without a search. Inside repeats (long references, runs) this holds for most
-    // positions.
+    // positions, and in the others s's place is often a few keys from c's.
     const unsigned c = continuation;
     continuation = 0;
-    if (c != 0 && parents[c] != 0 && !deep && same_key(c, s)) {
-      replace_equal(c, s, key_word(s));
-      return;
+    if (c != 0 && parents[c] != 0 && !deep) {
+      const std::uint64_t head = key_word(s);
+      unsigned agree;
+      const int d = order(s, head, c, agree);
+      if (d == 0) {
+        replace_equal(c, s, head);
+        return;
+      }
+      if (insert_near(c, s, head, d > 0, agree, wanted)) return;
     }
     if (deep) return insert_deep(s);
     unsigned p = nodes[kTreeHeader].child[1];
@@ -428,6 +542,7 @@ struct EncoderState {
         attach_leaf(s, p, greater, head);
         match_length = best;
         match_position = best_position;
+        continuation = best >= kNearAgreement ? (best_position + 1) & kWindowMask : 0;
         if (visits > kDeepSearch) enter_deep();
         return;
       }
@@ -445,7 +560,7 @@ class MatchFinder {
  public:
   MatchFinder(const std::uint8_t* data, std::size_t size)
       : state_(std::make_unique<EncoderState>()), data_(data), size_(size) {
-    // About 87 KB, the same for every input size: kept off the stack for small thread
+    // About 103 KB, the same for every input size: kept off the stack for small thread
     // stacks.
     EncoderState& st = *state_;
     lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
@@ -462,7 +577,8 @@ class MatchFinder {
   }
   unsigned match_position() const { return state_->match_position; }
 
-  void advance() {
+  // wanted: whether the caller reads the match after this step.
+  void advance(bool wanted = true) {
     EncoderState& st = *state_;
     const unsigned t = (s_ + kKeySize) & kWindowMask;
     st.remove(t);
@@ -473,7 +589,7 @@ class MatchFinder {
     }
     s_ = (s_ + 1) & kWindowMask;
     ++k_;
-    if (lookahead_ > 0) st.insert(s_);
+    if (lookahead_ > 0) st.insert(s_, wanted);
   }
 
   // advance() n times, where the n bytes from offset() all equal the byte before it: a
@@ -493,7 +609,7 @@ class MatchFinder {
       const std::size_t stretch = std::min<std::size_t>(
           {end - k_ >= kKeySize ? end - k_ - kKeySize : 0, kWindowMask - s_, kWindowSize - kKeySize - 1});
       if (stretch == 0 || st.deep || st.continuation != s_ || st.parents[s_] == 0) {
-        advance();
+        advance(k_ + 1 == end);
         continue;
       }
       const unsigned holder = s_;
@@ -505,6 +621,7 @@ class MatchFinder {
       const unsigned last = holder + static_cast<unsigned>(stretch);
       st.heads[last] = st.heads[holder];
       st.ranks[last] = st.ranks[holder];
+      st.list_replace(holder, last);
       st.take_place(holder, last);
       st.top_replaced(holder, last, st.heads[last]);
       st.match_length = kKeySize;
@@ -558,7 +675,8 @@ void encode_exact(StreamWriter& writer, const std::uint8_t* data, std::size_t si
     if (consumed >= kMinRun) {
       finder.advance_run(consumed);
     } else {
-      for (std::size_t i = 0; i < consumed; ++i) finder.advance();
+      // Only the last step's match starts the next item.
+      for (std::size_t i = 0; i < consumed; ++i) finder.advance(i + 1 == consumed);
     }
   }
 }
