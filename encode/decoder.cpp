@@ -69,7 +69,9 @@ struct Decoder {
         if (room >= 8 && limit - pos >= 8) {
           copy8(out + produced, in + pos);
         } else {
-          std::memcpy(out + produced, in + pos, std::min<std::size_t>(count, room));
+          // No call with zero bytes: an empty destination may have no storage (null).
+          if (const std::size_t n = std::min<std::size_t>(count, room); n != 0)
+            std::memcpy(out + produced, in + pos, n);
           if (room < count) {
             produced += room;
             sync();

@@ -194,6 +194,17 @@ TEST(Decoder, NeverWritesPastDecodedSize) {
   for (std::size_t i = 3; i < destination.size(); ++i) ASSERT_EQ(destination[i], 0xEE) << i;
 }
 
+TEST(Decoder, EmptyDestinationWithoutStorage) {
+  // An entry of no bytes may be decoded into a null destination (an empty vector's
+  // data()); a stream that nevertheless carries literals overflows it without touching it.
+  Bytes items;
+  for (int g = 0; g < 5; ++g) items.insert(items.end(), {0xFF, 1, 2, 3, 4, 5, 6, 7, 8});
+  const Bytes stream = stream_of(0, items);
+  const DecodeResult r = decode_stream(nullptr, 0, stream.data(), stream.size());
+  EXPECT_EQ(r.status, DecodeStatus::output_overflow);
+  EXPECT_EQ(r.offset, 15u);
+}
+
 TEST(Decoder, PlausibleDecodedSize) {
   EXPECT_TRUE(decoded_size_plausible(0, 14));
   EXPECT_FALSE(decoded_size_plausible(1, 14));
