@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/fast_encoder.h"
+#include "encode/key_order_blocks.h"
 #include "encode/stream_writer.h"
 
 namespace {
@@ -78,13 +79,14 @@ struct EncoderState {
   // and the first node on its search path with the longest agreement is the
   // lowest-ranked of the keys that agree with it that far (they form one run in key
   // order). So when searches get long, a sorted list of the nodes answers them in
-  // logarithmic time plus a short scan, with the same results and the same tree.
+  // logarithmic time plus the lowest ranks of the list's blocks that run covers, with
+  // the same results and the same tree.
   std::array<std::uint32_t, kWindowSize + 1> ranks{};
   std::uint32_t next_rank = 0;
   bool deep = false;          // searches go through `sorted`
   unsigned deep_inserts = 0;  // insertions since the sorted list was built
-  unsigned sorted_count = 0;
-  std::array<std::uint16_t, kWindowSize> sorted{};  // the nodes in key order, while deep
+  // The nodes in key order, while deep (made when first needed: about 100 KB).
+  std::unique_ptr<KeyOrderBlocks> sorted;
 
   // Run tops. The keys that begin with the same byte form one run in key order, and
   // the run's lowest-ranked node (its top) is an ancestor of all of them and of the
@@ -209,11 +211,7 @@ struct EncoderState {
     const unsigned before = prev_key[p], after = next_key[p];
     next_key[before] = static_cast<std::uint16_t>(after);
     prev_key[after] = static_cast<std::uint16_t>(before);
-    if (deep) {
-      const unsigned at = lower_bound(p);
-      std::memmove(&sorted[at], &sorted[at + 1], (sorted_count - at - 1) * sizeof sorted[0]);
-      --sorted_count;
-    }
+    if (deep) sorted->erase(p);
     if (nodes[p].child[0] == 0 || nodes[p].child[1] == 0) {
       // The child (or none) takes p's place; a run p headed now has its top below it.
       const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
@@ -227,6 +225,7 @@ struct EncoderState {
     replace(q, nodes[q].child[0]);
     take_place(p, q);
     ranks[q] = ranks[p];
+    if (deep) sorted->set_rank(q, ranks[q]);
     // q took p's place and rank, below every node of p's old subtree.
     // If p headed its run, the new top is q when q shares p's first byte, else it lies
     // in q's right subtree. q's own run may now have q on top.
@@ -273,28 +272,10 @@ struct EncoderState {
     return agree;
   }
 
-  // The index in `sorted` of the first node whose key is not below position s's key.
-  unsigned lower_bound(unsigned s) const {
-    const std::uint64_t head = key_word(s);
-    unsigned low = 0, count = sorted_count;
-    while (count > 0) {
-      const unsigned half = count / 2;
-      unsigned agree;
-      if (order(s, head, sorted[low + half], agree) > 0) {
-        low += half + 1;
-        count -= half + 1;
-      } else {
-        count = half;
-      }
-    }
-    return low;
-  }
-
   // Lists the tree's nodes in key order, for searches through the list from now on.
   void enter_deep() {
-    std::array<std::uint16_t, kWindowSize + 1> stack;
-    unsigned depth = 0;
-    sorted_count = 0;
+    std::array<std::uint16_t, kWindowSize + 1> stack, in_order;
+    unsigned depth = 0, count = 0;
     unsigned p = nodes[kTreeHeader].child[1];
     while (p != 0 || depth > 0) {
       while (p != 0) {
@@ -302,51 +283,13 @@ struct EncoderState {
         p = nodes[p].child[0];
       }
       p = stack[--depth];
-      sorted[sorted_count++] = static_cast<std::uint16_t>(p);
+      in_order[count++] = static_cast<std::uint16_t>(p);
       p = nodes[p].child[1];
     }
+    if (!sorted) sorted = std::make_unique<KeyOrderBlocks>();
+    sorted->build(in_order.data(), count, ranks.data());
     deep = true;
     deep_inserts = 0;
-  }
-
-  // The keys that agree with position s's key in at least `length` leading bytes form
-  // one run in `sorted` around index `at` (where s's key would go). These find its
-  // first index and its end by galloping outwards, then bisecting.
-  unsigned run_start(unsigned at, unsigned s, std::uint64_t head, unsigned length) const {
-    unsigned inside = at, step = 1;  // sorted[inside..at) agree
-    while (step <= inside && agreement(s, head, sorted[inside - step]) >= length) {
-      inside -= step;
-      step *= 2;
-    }
-    unsigned outside = step <= inside ? inside - step : 0;  // the run starts above it, or at 0
-    if (step > inside && (inside == 0 || agreement(s, head, sorted[0]) >= length)) return 0;
-    while (inside - outside > 1) {
-      const unsigned middle = outside + (inside - outside) / 2;
-      if (agreement(s, head, sorted[middle]) >= length) {
-        inside = middle;
-      } else {
-        outside = middle;
-      }
-    }
-    return inside;
-  }
-  unsigned run_end(unsigned at, unsigned s, std::uint64_t head, unsigned length) const {
-    unsigned inside = at, step = 1;  // sorted[at..inside) agree
-    while (inside + step <= sorted_count && agreement(s, head, sorted[inside + step - 1]) >= length) {
-      inside += step;
-      step *= 2;
-    }
-    unsigned outside =
-        std::min(inside + step, sorted_count + 1);  // sorted[outside - 1] does not agree, or is past the end
-    while (outside - inside > 1) {
-      const unsigned middle = inside + (outside - inside) / 2;
-      if (agreement(s, head, sorted[middle - 1]) >= length) {
-        inside = middle;
-      } else {
-        outside = middle;
-      }
-    }
-    return inside;
   }
 
   // insert() through the sorted list; the same result and the same tree.
@@ -354,43 +297,45 @@ struct EncoderState {
     // Leave the list now and then: the search path may have become short again, and
     // the next long search comes back here.
     if (++deep_inserts > kWindowSize) deep = false;
-    const unsigned at = lower_bound(s);
+    if (sorted->short_of_blocks()) {
+      std::array<std::uint16_t, kWindowSize> in_order;
+      const unsigned count = sorted->list(in_order.data());
+      sorted->build(in_order.data(), count, ranks.data());
+    }
     const std::uint64_t head = key_word(s);
-    if (at < sorted_count && agreement(s, head, sorted[at]) == kKeySize) {
-      const unsigned p = sorted[at];
-      list_replace(p, s);
-      take_place(p, s);
-      ranks[s] = ranks[p];
+    const KeyOrderBlocks::Place at = sorted->lower_bound([&](unsigned n) {
+      const std::uint64_t h = heads[n];
+      if (head != h) return head > h;
+      unsigned agree;
+      return order(s, head, n, agree) > 0;
+    });
+    const unsigned low = sorted->before(at), high = sorted->after(at);
+    const unsigned above = high != 0 ? agreement(s, head, high) : 0;
+    if (above == kKeySize) {
+      list_replace(high, s);
+      take_place(high, s);
+      ranks[s] = ranks[high];
       heads[s] = head;
-      top_replaced(p, s, head);
-      sorted[at] = static_cast<std::uint16_t>(s);
+      top_replaced(high, s, head);
+      sorted->replace(at, s);
       match_length = kKeySize;
-      match_position = p;
+      match_position = high;
       return;
     }
-    const unsigned below = at > 0 ? agreement(s, head, sorted[at - 1]) : 0;
-    const unsigned above = at < sorted_count ? agreement(s, head, sorted[at]) : 0;
+    const unsigned below = low != 0 ? agreement(s, head, low) : 0;
     const unsigned best = std::max(below, above);
     if (best > 0) {
       // The lowest rank among the keys that agree with s in `best` leading bytes.
-      const unsigned first = run_start(at, s, head, best);
-      const unsigned last = run_end(at, s, head, best);
-      unsigned lowest = sorted[first];
-      std::uint32_t lowest_rank = ranks[lowest];
-      for (unsigned i = first + 1; i < last; ++i) {
-        const std::uint32_t rank = ranks[sorted[i]];
-        if (rank < lowest_rank) {
-          lowest_rank = rank;
-          lowest = sorted[i];
-        }
-      }
-      match_position = lowest;
+      // Up to eight bytes agree when the heads do under a mask.
+      const std::uint64_t mask = best >= 8 ? ~std::uint64_t{0} : ~(~std::uint64_t{0} >> (8 * best));
+      match_position = sorted->lowest_ranked(at, [&](unsigned n) {
+        if (((head ^ heads[n]) & mask) != 0) return false;
+        return best <= 8 || agreement(s, head, n) >= best;
+      });
     }
     match_length = best;
-    attach_between(s, at > 0 ? sorted[at - 1] : 0, at < sorted_count ? sorted[at] : 0, head);
-    std::memmove(&sorted[at + 1], &sorted[at], (sorted_count - at) * sizeof sorted[0]);
-    sorted[at] = static_cast<std::uint16_t>(s);
-    ++sorted_count;
+    attach_between(s, low, high, head);
+    sorted->insert(at, s, ranks[s]);
   }
 
   // insert() from node c, whose key is next to s's in key order or nearly so: s's key
