@@ -435,21 +435,25 @@ struct EncoderState {
     unsigned best = 0;
     unsigned best_position = match_position;
     for (;;) {
-      // i: leading key bytes that agree; greater: s's key is the greater one.
-      unsigned i;
-      bool greater;
+      // i: leading key bytes that agree; next: the child on the side of s's key.
+      unsigned i, next;
       const std::uint64_t h = heads[p];
       std::uint32_t links;
       std::memcpy(&links, nodes[p].child, 4);
       if constexpr (std::endian::native == std::endian::big) links = links << 16 | links >> 16;
+      // Both links were loaded alongside the head; choosing between them with a
+      // conditional move right on the heads' comparison leaves one comparison between
+      // the head's load and the next node's (a shift by a computed count, or a load by
+      // the chosen side, adds more). The side is worked out again at the leaf.
+      const unsigned left = links & 0xFFFF, right = links >> 16;
       if (head != h) {
         i = static_cast<unsigned>(std::countl_zero(head ^ h)) / 8;
-        greater = head > h;
+        next = head > h ? right : left;
       } else {
         const std::uint64_t b1 = key_word(p + 8);
         if (a1 != b1) {
           i = 8 + static_cast<unsigned>(std::countl_zero(a1 ^ b1)) / 8;
-          greater = a1 > b1;
+          next = a1 > b1 ? right : left;
         } else {
           const unsigned b2 = window[p + 16];
           if (a2 == b2) {
@@ -457,7 +461,7 @@ struct EncoderState {
             return;
           }
           i = 16;
-          greater = a2 > b2;
+          next = a2 > b2 ? right : left;
         }
       }
       // best = max(best, i), remembering p when it grows; without a branch, which the
@@ -465,13 +469,9 @@ struct EncoderState {
       const unsigned grows = 0u - static_cast<unsigned>(i > best);
       best ^= (best ^ i) & grows;
       best_position ^= (best_position ^ p) & grows;
-      // Both links were loaded alongside the head; choosing between them with a
-      // conditional move leaves one comparison between the head's load and the next
-      // node's (a shift by a computed count, or a load by the chosen side, adds more).
-      const unsigned left = links & 0xFFFF, right = links >> 16;
-      const unsigned next = greater ? right : left;
       if (next == 0) {
-        attach_leaf(s, p, greater, head);
+        unsigned agree;
+        attach_leaf(s, p, order(s, head, p, agree) > 0, head);
         match_length = best;
         match_position = best_position;
         continuation = best >= kNearAgreement ? (best_position + 1) & kWindowMask : 0;
