@@ -293,7 +293,7 @@ struct EncoderState {
   }
 
   // insert() through the sorted list; the same result and the same tree.
-  void insert_deep(unsigned s) {
+  void insert_deep(unsigned s, bool wanted) {
     // Leave the list now and then: the search path may have become short again, and
     // the next long search comes back here.
     if (++deep_inserts > kWindowSize) deep = false;
@@ -324,7 +324,7 @@ struct EncoderState {
     }
     const unsigned below = low != 0 ? agreement(s, head, low) : 0;
     const unsigned best = std::max(below, above);
-    if (best > 0) {
+    if (wanted && best >= kMinReference) {
       // The lowest rank among the keys that agree with s in `best` leading bytes.
       // Up to eight bytes agree when the heads do under a mask.
       const std::uint64_t mask = best >= 8 ? ~std::uint64_t{0} : ~(~std::uint64_t{0} >> (8 * best));
@@ -366,7 +366,7 @@ struct EncoderState {
     const unsigned low = greater ? x : o, high = greater ? o : x;
     const unsigned low_agree = greater ? x_agree : o_agree, high_agree = greater ? o_agree : x_agree;
     const unsigned best = std::max(low_agree, high_agree);
-    if (wanted && best > 0) {
+    if (wanted && best >= kMinReference) {
       unsigned lowest = 0, steps = 0;
       std::uint32_t lowest_rank = ~std::uint32_t{0};
       const auto take = [&](unsigned y) {
@@ -395,7 +395,8 @@ struct EncoderState {
   // Inserts position s and sets match_length (and match_position when anything
   // matched): the longest agreement met on the search path, the node nearest the root
   // winning among equally long ones. An equal key replaces the older node.
-  // When not `wanted`, the match is left unset (the caller does not read it).
+  // When not `wanted`, the match is left unset (the caller does not read it); nor is
+  // the position of a match shorter than a reference, which no caller reads either.
   void insert(unsigned s, bool wanted = true) {
     if (s == 0) {
       match_length = 0;
@@ -417,7 +418,7 @@ struct EncoderState {
       }
       if (insert_near(c, s, head, d > 0, agree, wanted)) return;
     }
-    if (deep) return insert_deep(s);
+    if (deep) return insert_deep(s, wanted);
     unsigned p = nodes[kTreeHeader].child[1];
     if (p == 0) {
       attach_leaf(s, kTreeHeader, 1, key_word(s));
