@@ -70,7 +70,8 @@ Tree scan_tree(const std::string& root_argument) {
        it.increment(error)) {
     const fs::file_status status = it->symlink_status(error);
     std::string system;
-    for (const fs::path& part : fs::relative(it->path(), root, error)) {
+    // Lexically: resolving links would name a link by its target's path.
+    for (const fs::path& part : it->path().lexically_relative(root)) {
       // From the name's native form: on Windows its UTF-16 name.
       const auto level = platform::file_name_to_cp950(part);
       if (!level) fail(it->path().string() + ": the name has characters outside code page 950");

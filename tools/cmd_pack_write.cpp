@@ -108,7 +108,8 @@ std::vector<FoundItem> gather_folder(const fs::path& dir, const std::string& pre
   auto add = [&](const fs::path& path, bool is_dir) {
     std::string name = prefix;
     bool first = true;
-    for (const fs::path& part : fs::relative(path, dir, error)) {
+    // Lexically: resolving links would name a link by its target's path.
+    for (const fs::path& part : path.lexically_relative(dir)) {
       // Through the name's native form, never the narrow string: on Windows that is
       // not code page 950.
       const auto system = platform::file_name_to_cp950(part);
@@ -143,12 +144,17 @@ std::vector<FoundItem> gather_folder(const fs::path& dir, const std::string& pre
   };
   for (auto it = fs::recursive_directory_iterator(dir, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
-    if (it->is_directory(error))
+    // Links are not followed: a pack holds files, and a link's target may lie outside
+    // the folder.
+    const fs::file_status status = it->symlink_status(error);
+    if (fs::is_directory(status))
       add(it->path(), true);
-    else if (it->is_regular_file(error))
+    else if (fs::is_regular_file(status))
       add(it->path(), false);
+    else if (fs::is_symlink(status))
+      problems.problem(it->path().string(), "a symbolic link; links are not followed, so it cannot be packed");
     else
-      problems.problem(it->path().string(), "neither a file nor a directory; left out");
+      problems.problem(it->path().string(), "neither a file nor a directory; it cannot be packed");
   }
   if (error) problems.problem(dir.string(), "cannot read the directory: " + error.message());
   return found;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -190,14 +191,35 @@ TEST_F(ToolTest, FifoOrDirectoryArgumentsAreRefusedWithOneLine) {
   EXPECT_FALSE(fs::exists(dir.path() / "x"));
 }
 
-// A FIFO inside the folder to pack is reported and never opened; the command fails
-// and writes no pack.
-TEST_F(ToolTest, CreateReportsAFifoInTheTreeWithoutBlocking) {
-  ASSERT_EQ(::mkfifo((dir / "tree/Sub/pipe").c_str(), 0600), 0);
-  std::string errors;
-  EXPECT_EQ(pak("create out.pak tree", errors), 1);
-  EXPECT_NE(errors.find("tree/Sub/pipe: neither a file nor a directory"), std::string::npos) << errors;
-  EXPECT_FALSE(fs::exists(dir.path() / "out.pak"));
+// What a pack cannot hold inside the folder to pack is reported under its own name and
+// never opened: a FIFO (no blocking), and links, whichever way they point (not named
+// by their targets). The command fails and writes no pack.
+TEST_F(ToolTest, CreateReportsWhatItCannotPackWithoutFollowingIt) {
+  const fs::path outside = dir.path() / "outside.txt";
+  write_bytes(dir / "outside.txt", bytes_of("not in the folder"));
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path&)> make;
+    const char* message;
+  } cases[] = {
+      {"tree/Sub/pipe", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+       "tree/Sub/pipe: neither a file nor a directory"},
+      {"tree/Sub/out", [&](const fs::path& p) { fs::create_symlink(outside, p); }, "tree/Sub/out: a symbolic link"},
+      {"tree/Sub/in", [&](const fs::path& p) { fs::create_symlink(dir.path() / "tree/A.txt", p); },
+       "tree/Sub/in: a symbolic link"},
+      {"tree/up", [&](const fs::path& p) { fs::create_directory_symlink(dir.path(), p); }, "tree/up: a symbolic link"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path item = dir.path() / c.name;
+    c.make(item);
+    std::string errors;
+    EXPECT_EQ(pak("create out.pak tree", errors), 1);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(dir.path() / "out.pak"));
+    fs::remove(item);
+  }
 }
 
 // pak diff refuses what it cannot make into a sound package, with one line naming the
@@ -208,11 +230,14 @@ TEST_F(ToolTest, DiffRefusalsNameTheCauseAndLeaveNoPackage) {
   write_bytes(dir / "busy/x", bytes_of("x"));
   write_bytes(dir / "notes.txt", bytes_of("fine line\nsecond \xF0\x9F\x98\x80 line\n"));
   write_bytes(dir / "notes-latin1.txt", bytes_of("caf\xE9\n"));
+  fs::create_directories(dir.path() / "linked");
+  fs::create_symlink(dir.path() / "notes.txt", dir.path() / "linked" / "link");  // named as itself
   struct Case {
     const char* arguments;
     const char* message;
   } cases[] = {
       {"diff old tree busy", "exists and is not empty"},
+      {"diff old linked out", "linked/link: neither a regular file nor a folder"},
       {"diff old tree out --notes notes.txt", "line 2, column 8"},
       {"diff old tree out --notes notes-latin1.txt", "line 1, column 4"},
       {"diff old missing out", "no such folder"},
