@@ -297,11 +297,7 @@ struct EncoderState {
     // Leave the list now and then: the search path may have become short again, and
     // the next long search comes back here.
     if (++deep_inserts > kWindowSize) deep = false;
-    if (sorted->short_of_blocks()) {
-      std::array<std::uint16_t, kWindowSize> in_order;
-      const unsigned count = sorted->list(in_order.data());
-      sorted->build(in_order.data(), count, ranks.data());
-    }
+    if (sorted->short_of_blocks()) sorted->repack();
     const std::uint64_t head = key_word(s);
     const KeyOrderBlocks::Place at = sorted->lower_bound([&](unsigned n) {
       const std::uint64_t h = heads[n];

@@ -24,6 +24,20 @@ void KeyOrderBlocks::build(const std::uint16_t* nodes, unsigned count, const std
   }
 }
 
+void KeyOrderBlocks::repack() {
+  std::array<std::uint16_t, kNodes> nodes;
+  std::array<std::uint32_t, kNodes> ranks;
+  unsigned n = 0;
+  for (unsigned i = 0; i < count_; ++i) {
+    const Block& block = blocks_[order_[i]];
+    for (unsigned j = 0; j < block.count; ++j, ++n) {
+      nodes[n] = block.node[j];
+      ranks[block.node[j]] = block.rank[j];
+    }
+  }
+  build(nodes.data(), n, ranks.data());
+}
+
 unsigned KeyOrderBlocks::list(std::uint16_t* nodes) const {
   unsigned n = 0;
   for (unsigned i = 0; i < count_; ++i) {

@@ -12,7 +12,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 namespace encode_detail {
 
@@ -36,8 +35,12 @@ class KeyOrderBlocks {
   // Replaces the contents with count nodes in key order, whose ranks are ranks[node].
   void build(const std::uint16_t* nodes, unsigned count, const std::uint32_t* ranks);
 
-  // Whether the next insert() may need a block number that is not free: rebuild first.
+  // Whether the next insert() may need a block number that is not free: repack first.
   bool short_of_blocks() const { return free_count_ == 0; }
+
+  // The same entries packed anew into as few blocks as build() makes; places taken
+  // before are void.
+  void repack();
 
   // All entries in key order into nodes (room for 4096); returns their count.
   unsigned list(std::uint16_t* nodes) const;

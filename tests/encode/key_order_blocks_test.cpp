@@ -47,9 +47,7 @@ TEST(KeyOrderBlocks, FollowsASortedList) {
     const bool narrow = step / 3000 % 2 == 1;
     const std::uint32_t k = narrow ? step / 6000 * 7000000 + step % 3000 * 3 + rng() % 3 : rng() % 100000000;
     if (blocks->short_of_blocks()) {
-      std::vector<std::uint16_t> listed(KeyOrderBlocks::kNodes);
-      const unsigned count = blocks->list(listed.data());
-      blocks->build(listed.data(), count, rank.data());
+      blocks->repack();
       ++rebuilds;
     }
     const auto at = blocks->lower_bound([&](unsigned n) { return key[n] < k; });
