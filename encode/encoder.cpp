@@ -18,10 +18,10 @@ using namespace encode_detail;
 // Window positions are one higher than the decoder's slots: input byte k sits at
 // position (k + 1) mod 4096. Position 0 is never a tree node (link value 0 means none).
 constexpr unsigned kKeySize = 17;       // longest reference, and the length of a tree key
-constexpr unsigned kTreeHeader = 4096;  // the header entry; its right link is the root
+constexpr unsigned kTreeHeader = 4096;  // the parent of every group's root (see roots)
 // A search longer than this many nodes switches the encoder to searching a sorted list.
 constexpr unsigned kDeepSearch = 128;
-// An insertion starts from a node near its key instead of the tree's top when the
+// An insertion starts from a node near its key instead of its group's root when the
 // previous insertion met a node agreeing in at least this many bytes: the node after
 // that one then agrees with the new key in one byte less, and few keys lie between.
 constexpr unsigned kNearAgreement = 3;
@@ -61,9 +61,9 @@ struct EncoderState {
   // that relinking needs no test whether a child exists, a branch the removal could
   // not predict.
   std::array<std::uint16_t, kWindowSize + 1> parents{};
-  // The nodes in key order, as a doubly linked list (0: none; slot 0 is scratch, as
-  // for the parents). Removal takes the predecessor from here, and an insertion near a
-  // known node walks it instead of searching from the top.
+  // The nodes in key order, as a doubly linked list closed through slot 0 (0: none;
+  // next_key[0] is the first node, prev_key[0] the last). Removal takes the neighbours
+  // from here, and an insertion near a known node walks it instead of searching.
   std::array<std::uint16_t, kWindowSize + 1> prev_key{}, next_key{};
   unsigned match_length = 0;
   unsigned match_position = 0;
@@ -71,16 +71,21 @@ struct EncoderState {
   // p + 1 after an insertion whose key agreed most with node p's. See insert().
   unsigned continuation = 0;
 
-  // The tree is a treap: give each node a rank, a new node one above all others, and
-  // let a node that takes another's place (an equal key, or the predecessor on a
+  // The match tree is a treap: give each node a rank, a new node one above all others,
+  // and let a node that takes another's place (an equal key, or the predecessor on a
   // removal) take over that node's rank. Then every parent ranks below its children,
-  // and the tree is the one treap of its keys and ranks. Two consequences serve deep
-  // trees: a new key hangs below the later-ranked of its two neighbours in key order,
-  // and the first node on its search path with the longest agreement is the
-  // lowest-ranked of the keys that agree with it that far (they form one run in key
-  // order). So when searches get long, a sorted list of the nodes answers them in
-  // logarithmic time plus the lowest ranks of the list's blocks that run covers, with
-  // the same results and the same tree.
+  // and the tree is the one treap of its keys and ranks. So it is known from the key
+  // order and the ranks alone:
+  // - the first node on a search path with the longest agreement is the lowest-ranked
+  //   of the keys that agree with the new key that far (they form one run in key
+  //   order): the match;
+  // - a new key hangs below the later-ranked of its two neighbours in key order;
+  // - a removed node has two children exactly when both its neighbours in key order
+  //   rank above it, and then its predecessor takes its place and rank.
+  // The encoder therefore keeps the key order (prev_key, next_key), the ranks, and
+  // search trees that give the same answers faster (see roots); when searches get
+  // long, a sorted list of the nodes answers them in logarithmic time plus the lowest
+  // ranks of the list's blocks that the run covers.
   std::array<std::uint32_t, kWindowSize + 1> ranks{};
   std::uint32_t next_rank = 0;
   bool deep = false;          // searches go through `sorted`
@@ -88,15 +93,20 @@ struct EncoderState {
   // The nodes in key order, while deep (made when first needed: about 100 KB).
   std::unique_ptr<KeyOrderBlocks> sorted;
 
-  // Run tops. The keys that begin with the same byte form one run in key order, and
-  // the run's lowest-ranked node (its top) is an ancestor of all of them and of the
-  // place where any key beginning with that byte goes. The nodes above the top agree
-  // with such a key in no leading byte, the top in at least one: none of them can be
-  // the match or the place of insertion, so a search starts at the top. 0: no node's
-  // key begins with that byte. (A table for the first two bytes halves the visits
-  // again, but its 128 KB push the search's arrays out of the level-1 cache: slower.)
-  std::array<std::uint16_t, 256> tops{};
-  static constexpr unsigned kTopShift = 56;  // head >> kTopShift: a key's first byte
+  // Groups. The keys that share their first two bytes (a group) form one run in key
+  // order, and `nodes` and `parents` hold one treap per group: the match tree's own
+  // shape within the group, with the same ranks (a group's root has kTreeHeader as
+  // parent). A match of three bytes or more lies in the new key's group, so a search
+  // starts at the group's root and skips the nodes above, which agree with the key in
+  // at most one byte (about two thirds of a search through the whole tree on binary
+  // files). A key whose group is empty agrees with no node in two bytes: it is a
+  // literal, and its neighbours in key order come from the bitmaps of the non-empty
+  // groups.
+  std::array<std::uint16_t, 65536> roots{};      // 0: the group is empty
+  std::array<std::uint64_t, 1024> group_bits{};  // bit g: group g is not empty
+  std::array<std::uint64_t, 16> group_words{};   // bit w: group_bits[w] != 0
+  static constexpr unsigned kGroupShift = 48;    // head >> kGroupShift: a key's group
+  static constexpr unsigned kNoGroup = 65536;
 
   EncoderState() { window.fill(0x80); }
 
@@ -122,38 +132,42 @@ struct EncoderState {
 #endif
   }
 
-  // The top of the run of keys beginning with `first` below `from` (the lowest-ranked
-  // node of the run in from's subtree), when the run lies in that subtree: outside the
-  // run, the run is on one side of a node. 0 when the subtree holds none of it.
-  unsigned descend_to_run(unsigned from, unsigned first) const {
-    while (from != 0) {
-      const unsigned own = heads[from] >> kTopShift;
-      if (own == first) break;
-      from = nodes[from].child[own < first];
+  // The first non-empty group after g, or kNoGroup.
+  unsigned next_group(unsigned g) const {
+    unsigned w = g >> 6;
+    const std::uint64_t bits = group_bits[w] & (~std::uint64_t{1} << (g & 63));
+    if (bits != 0) return w * 64 + static_cast<unsigned>(std::countr_zero(bits));
+    unsigned v = w >> 6;
+    std::uint64_t words = (w & 63) == 63 ? 0 : group_words[v] & (~std::uint64_t{1} << (w & 63));
+    while (words == 0) {
+      if (++v == group_words.size()) return kNoGroup;
+      words = group_words[v];
     }
-    return from;
+    w = v * 64 + static_cast<unsigned>(std::countr_zero(words));
+    return w * 64 + static_cast<unsigned>(std::countr_zero(group_bits[w]));
   }
 
-  // A new node s (ranked above all others) heads its run if that was empty.
-  void top_attached(unsigned s, std::uint64_t head) {
-    std::uint16_t& t = tops[head >> kTopShift];
-    if (t == 0) t = static_cast<std::uint16_t>(s);
-  }
-  // s, with p's key and rank, took p's place.
-  void top_replaced(unsigned p, unsigned s, std::uint64_t head) {
-    std::uint16_t& t = tops[head >> kTopShift];
-    if (t == p) t = static_cast<std::uint16_t>(s);
+  // s, whose group is empty, becomes its root, between `before` and `after` in key
+  // order, ranked above all others.
+  void attach_root(unsigned s, unsigned before, unsigned after, std::uint64_t head) {
+    const unsigned g = static_cast<unsigned>(head >> kGroupShift);
+    roots[g] = static_cast<std::uint16_t>(s);
+    group_bits[g >> 6] |= std::uint64_t{1} << (g & 63);
+    group_words[g >> 12] |= std::uint64_t{1} << ((g >> 6) & 63);
+    list_link(s, before, after);
+    heads[s] = head;
+    nodes[s] = {{0, 0}};
+    parents[s] = kTreeHeader;
+    ranks[s] = ++next_rank;
   }
 
-  // s, whose key begins with `head`, becomes a leaf on `side` of `parent` (the header
-  // for the root), ranked above all others.
+  // s, whose key begins with `head`, becomes a leaf on `side` of `parent` (a node of
+  // its group), ranked above all others.
   void attach_leaf(unsigned s, unsigned parent, unsigned side, std::uint64_t head) {
     nodes[parent].child[side] = static_cast<std::uint16_t>(s);
     // A leaf's neighbours in key order: its parent on one side, and on the other what
     // was the parent's neighbour there.
-    if (parent == kTreeHeader) {
-      list_link(s, 0, 0);
-    } else if (side == 1) {
+    if (side == 1) {
       list_link(s, parent, next_key[parent]);
     } else {
       list_link(s, prev_key[parent], parent);
@@ -162,19 +176,22 @@ struct EncoderState {
     nodes[s] = {{0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
     ranks[s] = ++next_rank;
-    top_attached(s, head);
   }
 
   // s, not in the tree, whose key lies between those of `low` and `high`, its
-  // neighbours in key order (0 for none), becomes a leaf below the later-ranked of the
-  // two: the one place a treap allows (the root when both are 0).
+  // neighbours in key order (0 for none), becomes a leaf below the later-ranked of
+  // those two that are in its group: the one place a treap allows (its group's root
+  // when there is none).
   void attach_between(unsigned s, unsigned low, unsigned high, std::uint64_t head) {
-    if (high == 0 ? low != 0 : low != 0 && ranks[low] > ranks[high]) {
-      attach_leaf(s, low, 1, head);
-    } else if (high != 0) {
-      attach_leaf(s, high, 0, head);
+    const std::uint64_t g = head >> kGroupShift;
+    const unsigned lo = low != 0 && heads[low] >> kGroupShift == g ? low : 0;
+    const unsigned hi = high != 0 && heads[high] >> kGroupShift == g ? high : 0;
+    if (hi == 0 ? lo != 0 : lo != 0 && ranks[lo] > ranks[hi]) {
+      attach_leaf(s, lo, 1, head);
+    } else if (hi != 0) {
+      attach_leaf(s, hi, 0, head);
     } else {
-      attach_leaf(s, kTreeHeader, 1, head);
+      attach_root(s, low, high, head);
     }
   }
 
@@ -186,10 +203,16 @@ struct EncoderState {
     prev_key[after] = static_cast<std::uint16_t>(s);
   }
 
-  // The parent's link to p (or the header's root link) now names r; r gets p's parent.
+  // The parent's link to p (or the group's root) now names r; r gets p's parent.
   void replace(unsigned p, unsigned r) {
     const unsigned up = parents[p];
-    nodes[up].child[nodes[up].child[1] == p] = static_cast<std::uint16_t>(r);
+    // The link to p is its group's root when p's parent is the header: chosen without
+    // a branch, which removal could not predict (the header's node entry is a valid
+    // address, never read otherwise).
+    const std::uintptr_t in_node = reinterpret_cast<std::uintptr_t>(&nodes[up].child[nodes[up].child[1] == p]);
+    const std::uintptr_t in_group = reinterpret_cast<std::uintptr_t>(&roots[heads[p] >> kGroupShift]);
+    const std::uintptr_t root = 0 - static_cast<std::uintptr_t>(up == kTreeHeader);
+    *reinterpret_cast<std::uint16_t*>((in_group & root) | (in_node & ~root)) = static_cast<std::uint16_t>(r);
     parents[r] = static_cast<std::uint16_t>(up);
     parents[p] = 0;
   }
@@ -212,27 +235,48 @@ struct EncoderState {
     next_key[before] = static_cast<std::uint16_t>(after);
     prev_key[after] = static_cast<std::uint16_t>(before);
     if (deep) sorted->erase(p);
-    if (nodes[p].child[0] == 0 || nodes[p].child[1] == 0) {
-      // The child (or none) takes p's place; a run p headed now has its top below it.
-      const unsigned r = nodes[p].child[nodes[p].child[0] == 0];
-      replace(p, r);
-      const unsigned first = heads[p] >> kTopShift;
-      if (tops[first] == p) tops[first] = static_cast<std::uint16_t>(descend_to_run(r, first));
+    const std::uint32_t rank = ranks[p];
+    const unsigned g = static_cast<unsigned>(heads[p] >> kGroupShift);
+    // In the match tree p has two children exactly when both neighbours in key order
+    // rank above it; then the predecessor takes p's place and rank. In p's group's
+    // treap, a left child means that the predecessor is in the group and ranks above
+    // p, a right one the same of the successor; no child on a side means that the
+    // neighbour there is in another group or ranks below p. (ranks[0] is 0: none.)
+    const unsigned l = nodes[p].child[0], r = nodes[p].child[1];
+    const bool after_above = ranks[after] > rank;
+    if ((l != 0) & ((r != 0) | after_above)) {
+      const unsigned q = before;
+      replace(q, nodes[q].child[0]);
+      take_place(p, q);
+      ranks[q] = rank;
+      if (deep) sorted->set_rank(q, rank);
       return;
     }
-    // The predecessor in key order, the rightmost node of the left subtree.
-    const unsigned q = before;
+    // At most one child in the group: it takes p's place. A group left empty leaves the
+    // bitmaps, without a branch: groups empty about as often as they start.
+    const bool last_in_group = ((l | r) == 0) & (parents[p] == kTreeHeader);
+    replace(p, l | r);
+    const unsigned w = g >> 6;
+    group_bits[w] &= ~(std::uint64_t{last_in_group} << (g & 63));
+    group_words[w >> 6] &= ~(std::uint64_t{group_bits[w] == 0} << (w & 63));
+    // A predecessor in another group that takes p's rank.
+    if ((l == 0) & after_above & (ranks[before] > rank)) raise(before, rank);
+  }
+
+  // q, the last node of its group, takes the lower rank `rank`. q lies on its group's
+  // right spine; it rises to stand above the spine's nodes that now rank above it,
+  // which become its left subtree (q has no right child, being last).
+  void raise(unsigned q, std::uint32_t rank) {
+    ranks[q] = rank;
+    if (deep) sorted->set_rank(q, rank);
+    unsigned x = q;
+    while (parents[x] != kTreeHeader && ranks[parents[x]] > rank) x = parents[x];
+    if (x == q) return;
     replace(q, nodes[q].child[0]);
-    take_place(p, q);
-    ranks[q] = ranks[p];
-    if (deep) sorted->set_rank(q, ranks[q]);
-    // q took p's place and rank, below every node of p's old subtree.
-    // If p headed its run, the new top is q when q shares p's first byte, else it lies
-    // in q's right subtree. q's own run may now have q on top.
-    const unsigned own = heads[p] >> kTopShift, moved = heads[q] >> kTopShift;
-    if (tops[own] == p) tops[own] = static_cast<std::uint16_t>(descend_to_run(q, own));
-    const unsigned top = tops[moved];
-    tops[moved] = static_cast<std::uint16_t>(ranks[q] < ranks[top] ? q : top);
+    replace(x, q);
+    nodes[q].child[0] = static_cast<std::uint16_t>(x);
+    nodes[q].child[1] = 0;
+    parents[x] = static_cast<std::uint16_t>(q);
   }
 
   // s, whose key equals that of node p, takes p's place and rank: the end of an
@@ -241,7 +285,6 @@ struct EncoderState {
     heads[s] = head;
     list_replace(p, s);
     take_place(p, s);
-    top_replaced(p, s, head);
     ranks[s] = ranks[p];
     match_length = kKeySize;
     match_position = p;
@@ -274,18 +317,9 @@ struct EncoderState {
 
   // Lists the tree's nodes in key order, for searches through the list from now on.
   void enter_deep() {
-    std::array<std::uint16_t, kWindowSize + 1> stack, in_order;
-    unsigned depth = 0, count = 0;
-    unsigned p = nodes[kTreeHeader].child[1];
-    while (p != 0 || depth > 0) {
-      while (p != 0) {
-        stack[depth++] = static_cast<std::uint16_t>(p);
-        p = nodes[p].child[0];
-      }
-      p = stack[--depth];
-      in_order[count++] = static_cast<std::uint16_t>(p);
-      p = nodes[p].child[1];
-    }
+    std::array<std::uint16_t, kWindowSize + 1> in_order;
+    unsigned count = 0;
+    for (unsigned p = next_key[0]; p != 0; p = next_key[p]) in_order[count++] = static_cast<std::uint16_t>(p);
     if (!sorted) sorted = std::make_unique<KeyOrderBlocks>();
     sorted->build(in_order.data(), count, ranks.data());
     deep = true;
@@ -312,7 +346,6 @@ struct EncoderState {
       take_place(high, s);
       ranks[s] = ranks[high];
       heads[s] = head;
-      top_replaced(high, s, head);
       sorted->replace(at, s);
       match_length = kKeySize;
       match_position = high;
@@ -415,16 +448,24 @@ struct EncoderState {
       if (insert_near(c, s, head, d > 0, agree, wanted)) return;
     }
     if (deep) return insert_deep(s, wanted);
-    unsigned p = nodes[kTreeHeader].child[1];
+    unsigned visits = 0;
+    const std::uint64_t head = key_word(s);
+    const unsigned g = static_cast<unsigned>(head >> kGroupShift);
+    unsigned p = roots[g];
     if (p == 0) {
-      attach_leaf(s, kTreeHeader, 1, key_word(s));
+      // No node agrees with s in two bytes: s starts its group, between the last node
+      // of the groups before and the first of those after (the leftmost node of the
+      // next group's treap).
+      const unsigned h = next_group(g);
+      unsigned after = 0;
+      if (h != kNoGroup) {
+        after = roots[h];
+        while (nodes[after].child[0] != 0) after = nodes[after].child[0];
+      }
+      attach_root(s, prev_key[after], after, head);
       match_length = 0;
       return;
     }
-    unsigned visits = 0;
-    const std::uint64_t head = key_word(s);
-    // Start at the top of the run of keys that begin with s's first byte (see tops).
-    if (const unsigned top = tops[head >> kTopShift]; top != 0) p = top;
     // The loop compares as order() does, with s's later key bytes loaded once (calling
     // order() here measured 2 to 3 % slower).
     const std::uint64_t a1 = key_word(s + 8);
@@ -494,7 +535,7 @@ class MatchFinder {
     EncoderState& st = *state_;
     lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
     for (unsigned i = 0; i < lookahead_; ++i) st.store(i + 1, data[i]);
-    st.attach_leaf(1, kTreeHeader, 1, st.key_word(1));
+    st.attach_root(1, 0, 0, st.key_word(1));
   }
 
   bool done() const { return lookahead_ == 0; }
@@ -527,7 +568,7 @@ class MatchFinder {
   // reached the current position, this moves it straight to the last position of a
   // stretch instead, doing only the stretch's removals and stores in between. The
   // removals never meet the node itself, and nothing in them depends on which position
-  // holds it, so the tree, ranks and tops end as the steps one by one leave them.
+  // holds it, so the trees, ranks and roots end as the steps one by one leave them.
   void advance_run(std::size_t n) {
     EncoderState& st = *state_;
     const std::uint8_t value = data_[k_];
@@ -552,7 +593,6 @@ class MatchFinder {
       st.ranks[last] = st.ranks[holder];
       st.list_replace(holder, last);
       st.take_place(holder, last);
-      st.top_replaced(holder, last, st.heads[last]);
       st.match_length = kKeySize;
       st.match_position = last - 1;
       st.continuation = last;
