@@ -135,10 +135,18 @@ struct EncoderState {
   // The first non-empty group after g, or kNoGroup.
   unsigned next_group(unsigned g) const {
     unsigned w = g >> 6;
+    // Groups above g in its word, and words above w in its block of 64 words (a shift
+    // by 63 leaves no bit). The two candidates are chosen between without a branch.
     const std::uint64_t bits = group_bits[w] & (~std::uint64_t{1} << (g & 63));
-    if (bits != 0) return w * 64 + static_cast<unsigned>(std::countr_zero(bits));
     unsigned v = w >> 6;
-    std::uint64_t words = (w & 63) == 63 ? 0 : group_words[v] & (~std::uint64_t{1} << (w & 63));
+    std::uint64_t words = group_words[v] & (~std::uint64_t{1} << (w & 63));
+    if ((bits | words) != 0) {
+      const unsigned in_word = w * 64 + static_cast<unsigned>(std::countr_zero(bits));
+      const unsigned w2 = v * 64 + (static_cast<unsigned>(std::countr_zero(words)) & 63);
+      const unsigned in_block = w2 * 64 + static_cast<unsigned>(std::countr_zero(group_bits[w2]));
+      const unsigned first = 0u - static_cast<unsigned>(bits != 0);
+      return (in_word & first) | (in_block & ~first);
+    }
     while (words == 0) {
       if (++v == group_words.size()) return kNoGroup;
       words = group_words[v];
@@ -259,19 +267,24 @@ struct EncoderState {
     const unsigned w = g >> 6;
     group_bits[w] &= ~(std::uint64_t{last_in_group} << (g & 63));
     group_words[w >> 6] &= ~(std::uint64_t{group_bits[w] == 0} << (w & 63));
-    // A predecessor in another group that takes p's rank.
-    if ((l == 0) & after_above & (ranks[before] > rank)) raise(before, rank);
+    // A predecessor in another group takes p's rank: set without a branch (on random
+    // data it happens about every other removal); it moves in its group's treap only
+    // when its parent there now ranks above it. (ranks[0] stays 0: takes is false.)
+    const std::uint32_t old = ranks[before];
+    const bool takes = (l == 0) & after_above & (old > rank);
+    ranks[before] = old ^ ((old ^ rank) & (0u - static_cast<std::uint32_t>(takes)));
+    if (deep && takes) sorted->set_rank(before, rank);
+    const unsigned over = parents[before];
+    if (takes & (over != kTreeHeader) & (ranks[over] > rank)) raise(before, rank);
   }
 
-  // q, the last node of its group, takes the lower rank `rank`. q lies on its group's
-  // right spine; it rises to stand above the spine's nodes that now rank above it,
-  // which become its left subtree (q has no right child, being last).
+  // q, the last node of its group, has taken the lower rank `rank`, below its
+  // parent's. q lies on its group's right spine; it rises to stand above the spine's
+  // nodes that now rank above it, which become its left subtree (q has no right child,
+  // being last).
   void raise(unsigned q, std::uint32_t rank) {
-    ranks[q] = rank;
-    if (deep) sorted->set_rank(q, rank);
-    unsigned x = q;
+    unsigned x = parents[q];
     while (parents[x] != kTreeHeader && ranks[parents[x]] > rank) x = parents[x];
-    if (x == q) return;
     replace(q, nodes[q].child[0]);
     replace(x, q);
     nodes[q].child[0] = static_cast<std::uint16_t>(x);
