@@ -192,15 +192,19 @@ struct EncoderState {
   // when there is none).
   void attach_between(unsigned s, unsigned low, unsigned high, std::uint64_t head) {
     const std::uint64_t g = head >> kGroupShift;
-    const unsigned lo = low != 0 && heads[low] >> kGroupShift == g ? low : 0;
-    const unsigned hi = high != 0 && heads[high] >> kGroupShift == g ? high : 0;
-    if (hi == 0 ? lo != 0 : lo != 0 && ranks[lo] > ranks[hi]) {
-      attach_leaf(s, lo, 1, head);
-    } else if (hi != 0) {
-      attach_leaf(s, hi, 0, head);
-    } else {
-      attach_root(s, low, high, head);
-    }
+    const bool low_here = (low != 0) & (heads[low] >> kGroupShift == g);
+    const bool high_here = (high != 0) & (heads[high] >> kGroupShift == g);
+    if (!(low_here | high_here)) return attach_root(s, low, high, head);
+    // Chosen without a branch: either side is as likely.
+    const bool under_low = low_here & (!high_here | (ranks[low] > ranks[high]));
+    const unsigned pick = 0u - static_cast<unsigned>(under_low);
+    const unsigned parent = (low & pick) | (high & ~pick);
+    nodes[parent].child[under_low] = static_cast<std::uint16_t>(s);
+    list_link(s, low, high);
+    heads[s] = head;
+    nodes[s] = {{0, 0}};
+    parents[s] = static_cast<std::uint16_t>(parent);
+    ranks[s] = ++next_rank;
   }
 
   // s goes between `before` and `after` in the key order (0 for none).
@@ -323,9 +327,11 @@ struct EncoderState {
   }
 
   unsigned agreement(unsigned s, std::uint64_t head, unsigned b) const {
-    unsigned agree;
-    order(s, head, b, agree);
-    return agree;
+    const std::uint64_t x = head ^ heads[b];
+    if (x != 0) return static_cast<unsigned>(std::countl_zero(x)) / 8;
+    const std::uint64_t y = key_word(s + 8) ^ key_word(b + 8);
+    if (y != 0) return 8 + static_cast<unsigned>(std::countl_zero(y)) / 8;
+    return window[s + 16] == window[b + 16] ? kKeySize : 16;
   }
 
   // Lists the tree's nodes in key order, for searches through the list from now on.
@@ -418,12 +424,12 @@ struct EncoderState {
       unsigned agree = low_agree;
       for (unsigned y = low; y != 0 && agree >= best; y = prev_key[y]) {
         if (!take(y)) return false;
-        if (prev_key[y] != 0) order(s, head, prev_key[y], agree);
+        agree = agreement(s, head, prev_key[y]);  // node 0 ends the loop
       }
       agree = high_agree;
       for (unsigned y = high; y != 0 && agree >= best; y = next_key[y]) {
         if (!take(y)) return false;
-        if (next_key[y] != 0) order(s, head, next_key[y], agree);
+        agree = agreement(s, head, next_key[y]);
       }
       match_position = lowest;
     }
