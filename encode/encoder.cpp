@@ -256,18 +256,22 @@ struct EncoderState {
     // neighbour there is in another group or ranks below p. (ranks[0] is 0: none.)
     const unsigned l = nodes[p].child[0], r = nodes[p].child[1];
     const bool after_above = ranks[after] > rank;
-    if ((l != 0) & ((r != 0) | after_above)) {
-      const unsigned q = before;
-      replace(q, nodes[q].child[0]);
-      take_place(p, q);
-      ranks[q] = rank;
-      if (deep) sorted->set_rank(q, rank);
+    if (l != 0) {
+      if ((r != 0) | after_above) {
+        const unsigned q = before;
+        replace(q, nodes[q].child[0]);
+        take_place(p, q);
+        ranks[q] = rank;
+        if (deep) sorted->set_rank(q, rank);
+      } else {
+        replace(p, l);
+      }
       return;
     }
-    // At most one child in the group: it takes p's place. A group left empty leaves the
-    // bitmaps, without a branch: groups empty about as often as they start.
-    const bool last_in_group = ((l | r) == 0) & (parents[p] == kTreeHeader);
-    replace(p, l | r);
+    // No left child: the right one (or none) takes p's place. A group left empty
+    // leaves the bitmaps, without a branch: groups empty about as often as they start.
+    const bool last_in_group = (r == 0) & (parents[p] == kTreeHeader);
+    replace(p, r);
     const unsigned w = g >> 6;
     group_bits[w] &= ~(std::uint64_t{last_in_group} << (g & 63));
     group_words[w >> 6] &= ~(std::uint64_t{group_bits[w] == 0} << (w & 63));
@@ -275,7 +279,7 @@ struct EncoderState {
     // data it happens about every other removal); it moves in its group's treap only
     // when its parent there now ranks above it. (ranks[0] stays 0: takes is false.)
     const std::uint32_t old = ranks[before];
-    const bool takes = (l == 0) & after_above & (old > rank);
+    const bool takes = after_above & (old > rank);
     ranks[before] = old ^ ((old ^ rank) & (0u - static_cast<std::uint32_t>(takes)));
     if (deep && takes) sorted->set_rank(before, rank);
     const unsigned over = parents[before];
