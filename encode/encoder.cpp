@@ -105,7 +105,8 @@ struct EncoderState {
   std::array<std::uint16_t, 65536> roots{};      // 0: the group is empty
   std::array<std::uint64_t, 1024> group_bits{};  // bit g: group g is not empty
   std::array<std::uint64_t, 16> group_words{};   // bit w: group_bits[w] != 0
-  static constexpr unsigned kGroupShift = 48;    // head >> kGroupShift: a key's group
+  static constexpr unsigned kGroupBytes = 2;
+  static constexpr unsigned kGroupShift = 64 - 8 * kGroupBytes;  // head >> kGroupShift: a key's group
   static constexpr unsigned kNoGroup = 65536;
 
   EncoderState() { window.fill(0x80); }
@@ -189,11 +190,11 @@ struct EncoderState {
   // s, not in the tree, whose key lies between those of `low` and `high`, its
   // neighbours in key order (0 for none), becomes a leaf below the later-ranked of
   // those two that are in its group: the one place a treap allows (its group's root
-  // when there is none).
-  void attach_between(unsigned s, unsigned low, unsigned high, std::uint64_t head) {
-    const std::uint64_t g = head >> kGroupShift;
-    const bool low_here = (low != 0) & (heads[low] >> kGroupShift == g);
-    const bool high_here = (high != 0) & (heads[high] >> kGroupShift == g);
+  // when there is none). low_agree and high_agree: their agreements with s (0 for
+  // none), which tell whether they are in its group.
+  void attach_between(unsigned s, unsigned low, unsigned high, unsigned low_agree, unsigned high_agree,
+                      std::uint64_t head) {
+    const bool low_here = low_agree >= kGroupBytes, high_here = high_agree >= kGroupBytes;
     if (!(low_here | high_here)) return attach_root(s, low, high, head);
     // Chosen without a branch: either side is as likely.
     const bool under_low = low_here & (!high_here | (ranks[low] > ranks[high]));
@@ -386,7 +387,7 @@ struct EncoderState {
       });
     }
     match_length = best;
-    attach_between(s, low, high, head);
+    attach_between(s, low, high, below, above, head);
     sorted->insert(at, s, ranks[s]);
   }
 
@@ -438,7 +439,7 @@ struct EncoderState {
       match_position = lowest;
     }
     match_length = wanted ? best : 0;
-    attach_between(s, low, high, head);
+    attach_between(s, low, high, low_agree, high_agree, head);
     const unsigned nearest = low_agree >= high_agree ? low : high;
     continuation = best >= kNearAgreement ? (nearest + 1) & kWindowMask : 0;
     return true;
