@@ -176,11 +176,11 @@ struct EncoderState {
     nodes[parent].child[side] = static_cast<std::uint16_t>(s);
     // A leaf's neighbours in key order: its parent on one side, and on the other what
     // was the parent's neighbour there.
-    if (side == 1) {
-      list_link(s, parent, next_key[parent]);
-    } else {
-      list_link(s, prev_key[parent], parent);
-    }
+    // Either side is as likely: chosen without a branch.
+    const unsigned pick = 0u - side;
+    const unsigned before = (parent & pick) | (prev_key[parent] & ~pick);
+    const unsigned after = (next_key[parent] & pick) | (parent & ~pick);
+    list_link(s, before, after);
     heads[s] = head;
     nodes[s] = {{0, 0}};
     parents[s] = static_cast<std::uint16_t>(parent);
