@@ -196,8 +196,11 @@ struct EncoderState {
                       std::uint64_t head) {
     const bool low_here = low_agree >= kGroupBytes, high_here = high_agree >= kGroupBytes;
     if (!(low_here | high_here)) return attach_root(s, low, high, head);
-    // Chosen without a branch: either side is as likely.
-    const bool under_low = low_here & (!high_here | (ranks[low] > ranks[high]));
+    // Of two neighbours in the group, the later-ranked lies below the other, on its
+    // side of s: low when low's right link is free (when high is not in the group,
+    // low is the group's last node and its right link is free too). Chosen without a
+    // branch: either side is as likely.
+    const bool under_low = low_here & (nodes[low].child[1] == 0);
     const unsigned pick = 0u - static_cast<unsigned>(under_low);
     const unsigned parent = (low & pick) | (high & ~pick);
     nodes[parent].child[under_low] = static_cast<std::uint16_t>(s);
