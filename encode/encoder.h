@@ -9,7 +9,7 @@
 enum class EncodeLevel {
   exact,  // the greedy parse over the match tree, byte for byte the prescribed stream
   fast,   // a greedy parse (one lazy step for short references) over a hash table of
-          // recent positions: about ten times faster than exact, a few per cent larger
+          // recent positions: about five times faster than exact, a few per cent larger
   best,   // the cheapest items given the match tree's longest match at every offset
 };
 
