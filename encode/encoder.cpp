@@ -557,7 +557,7 @@ class MatchFinder {
  public:
   MatchFinder(const std::uint8_t* data, std::size_t size)
       : state_(std::make_unique<EncoderState>()), data_(data), size_(size) {
-    // About 103 KB, the same for every input size: kept off the stack for small thread
+    // About 234 KB, the same for every input size: kept off the stack for small thread
     // stacks.
     EncoderState& st = *state_;
     lookahead_ = static_cast<unsigned>(std::min<std::size_t>(size, kKeySize));
