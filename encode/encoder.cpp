@@ -57,9 +57,10 @@ struct EncoderState {
   // whatever depth they start to agree in four: the branch it mispredicted most. Kept
   // apart from the links, which removal rewrites.
   std::array<std::uint64_t, kWindowSize + 1> heads{};
-  // parents[0] is never read: links that name no node (0) write their parent there, so
+  // parents[0] is scratch: links that name no node (0) write their parent there, so
   // that relinking needs no test whether a child exists, a branch the removal could
-  // not predict.
+  // not predict. Where it is read (a removal without a predecessor), the value is not
+  // used.
   std::array<std::uint16_t, kWindowSize + 1> parents{};
   // The nodes in key order, as a doubly linked list closed through slot 0 (0: none;
   // next_key[0] is the first node, prev_key[0] the last). Removal takes the neighbours
