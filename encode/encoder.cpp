@@ -164,10 +164,16 @@ struct EncoderState {
     roots[g] = static_cast<std::uint16_t>(s);
     group_bits[g >> 6] |= std::uint64_t{1} << (g & 63);
     group_words[g >> 12] |= std::uint64_t{1} << ((g >> 6) & 63);
+    add_node(s, kTreeHeader, before, after, head);
+  }
+
+  // s becomes a childless node below `parent` (already linked to it), between
+  // `before` and `after` in key order, ranked above all others.
+  void add_node(unsigned s, unsigned parent, unsigned before, unsigned after, std::uint64_t head) {
     list_link(s, before, after);
     heads[s] = head;
     nodes[s] = {{0, 0}};
-    parents[s] = kTreeHeader;
+    parents[s] = static_cast<std::uint16_t>(parent);
     ranks[s] = ++next_rank;
   }
 
@@ -181,11 +187,7 @@ struct EncoderState {
     const unsigned pick = 0u - side;
     const unsigned before = (parent & pick) | (prev_key[parent] & ~pick);
     const unsigned after = (next_key[parent] & pick) | (parent & ~pick);
-    list_link(s, before, after);
-    heads[s] = head;
-    nodes[s] = {{0, 0}};
-    parents[s] = static_cast<std::uint16_t>(parent);
-    ranks[s] = ++next_rank;
+    add_node(s, parent, before, after, head);
   }
 
   // s, not in the tree, whose key lies between those of `low` and `high`, its
@@ -205,11 +207,7 @@ struct EncoderState {
     const unsigned pick = 0u - static_cast<unsigned>(under_low);
     const unsigned parent = (low & pick) | (high & ~pick);
     nodes[parent].child[under_low] = static_cast<std::uint16_t>(s);
-    list_link(s, low, high);
-    heads[s] = head;
-    nodes[s] = {{0, 0}};
-    parents[s] = static_cast<std::uint16_t>(parent);
-    ranks[s] = ++next_rank;
+    add_node(s, parent, low, high, head);
   }
 
   // s goes between `before` and `after` in the key order (0 for none).
@@ -336,11 +334,9 @@ struct EncoderState {
   }
 
   unsigned agreement(unsigned s, std::uint64_t head, unsigned b) const {
-    const std::uint64_t x = head ^ heads[b];
-    if (x != 0) return static_cast<unsigned>(std::countl_zero(x)) / 8;
-    const std::uint64_t y = key_word(s + 8) ^ key_word(b + 8);
-    if (y != 0) return 8 + static_cast<unsigned>(std::countl_zero(y)) / 8;
-    return window[s + 16] == window[b + 16] ? kKeySize : 16;
+    unsigned agree;
+    order(s, head, b, agree);
+    return agree;
   }
 
   // Lists the tree's nodes in key order, for searches through the list from now on.
