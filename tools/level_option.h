@@ -12,7 +12,7 @@ namespace tools {
 inline void add_level_option(CLI::App& command, EncodeLevel& level) {
   command
       .add_option("--level", level,
-                  "compression: exact (default: the standard encoder's stream), fast (about ten times faster, "
+                  "compression: exact (default: the standard encoder's stream), fast (about five times faster, "
                   "a few per cent larger) or best (smallest, slower)")
       ->type_name("exact|fast|best")
       ->transform([](std::string text) {
