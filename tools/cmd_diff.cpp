@@ -190,10 +190,10 @@ std::string notes_as_cp950(const std::vector<std::uint8_t>& bytes, bool already_
 }
 
 // A pack written from staged entries, through the rebuild of an archive without a
-// pack: directories of every entry are staged too.
+// pack: directories of every entry are staged too. The archive alone owns the staged
+// entries: it destroys them once written, or when the builder goes.
 class PackBuilder {
  public:
-  ~PackBuilder() { destroy_pending_list(archive_.pending); }
   // raw_to_encode: data is a file's bytes, compressed by the rebuild; else stored
   // bytes copied as they are.
   void add(const std::string& path, std::vector<std::uint8_t> data, bool raw_to_encode) {
@@ -220,7 +220,6 @@ class PackBuilder {
     archive_.base_path = base;
     archive_.progress = bar;
     if (archive_.rebuild((base + "temp").c_str(), 1) != 1) fail(base + ".pak: cannot write the pack");
-    archive_.pending = nullptr;
   }
 
  private:

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -250,6 +251,75 @@ TEST_F(ToolTest, DiffRefusalsNameTheCauseAndLeaveNoPackage) {
     EXPECT_FALSE(fs::exists(dir.path() / "out")) << c.arguments;
   }
   EXPECT_TRUE(fs::exists(dir.path() / "busy" / "x"));
+}
+
+// A refusal that comes after payload files were staged (the new files come first in
+// name order) is still one line and exit 1, with no package folder left.
+TEST_F(ToolTest, DiffRefusalsAfterStagedFilesLeaveNoPackage) {
+  const std::string long_path = std::string(120, 'd') + "/" + std::string(120, 'e') + "/gone.txt";
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& old_dir, const fs::path& new_dir)> make;
+    const char* message;
+    bool needs_permissions = false;  // root reads any file
+  } cases[] = {
+      {"file becomes a folder",
+       [](const fs::path& o, const fs::path& n) {
+         fs::create_directories(o / "x");
+         write_bytes((o / "x/y").string(), bytes_of("y"));
+         write_bytes((n / "x").string(), bytes_of("x"));
+       },
+       "a folder in OLD_DIR is a file in NEW_DIR"},
+      {"folder becomes a file",
+       [](const fs::path& o, const fs::path& n) {
+         write_bytes((o / "z").string(), bytes_of("z"));
+         fs::create_directories(n / "z");
+         write_bytes((n / "z/w").string(), bytes_of("w"));
+       },
+       "a file in OLD_DIR is a folder in NEW_DIR"},
+      {"removal line too long",
+       [&](const fs::path& o, const fs::path&) {
+         fs::create_directories((o / long_path).parent_path());
+         write_bytes((o / long_path).string(), bytes_of("old"));
+       },
+       "a removal cannot be written into UPDATA.INI"},
+      {"damaged pack in NEW",
+       [&](const fs::path& o, const fs::path& n) {
+         ASSERT_EQ(pak("create '" + (o / "game.pak").string() + "' tree"), 0);
+         Bytes damaged = read_bytes((o / "game.pak").string());
+         damaged.resize(damaged.size() - 3);
+         write_bytes((n / "game.pak").string(), damaged);
+       },
+       "(run pak verify)"},
+      {"unreadable file",
+       [](const fs::path&, const fs::path& n) {
+         write_bytes((n / "secret").string(), bytes_of("secret"));
+         fs::permissions(n / "secret", fs::perms::none);
+       },
+       "secret", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_permissions && ::geteuid() == 0) continue;
+    const fs::path old_dir = dir.path() / "old", new_dir = dir.path() / "new";
+    fs::create_directories(old_dir);
+    fs::create_directories(new_dir);
+    write_bytes((new_dir / "a-first.txt").string(), filled(5000, 1));  // staged before the refusal
+    write_bytes((new_dir / "b-second.txt").string(), filled(7000, 2));
+    c.make(old_dir, new_dir);
+    std::string errors;
+    EXPECT_EQ(pak("diff old new out", errors), 1);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(dir.path() / "out"));
+    // An empty package folder given by the user stays, emptied.
+    fs::create_directories(dir.path() / "given");
+    EXPECT_EQ(pak("diff old new given"), 1);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "given"));
+    fs::remove_all(dir.path() / "given");
+    fs::remove_all(old_dir);
+    fs::remove_all(new_dir);
+  }
 }
 
 TEST_F(ToolTest, DiffOfEqualTreesIsAnEmptyPackage) {
