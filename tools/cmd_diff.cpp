@@ -75,6 +75,10 @@ Tree scan_tree(const std::string& root_argument) {
       // From the name's native form: on Windows its UTF-16 name.
       const auto level = platform::file_name_to_cp950(part);
       if (!level) fail(it->path().string() + ": the name has characters outside code page 950");
+      // An ordinary character of a POSIX name, but a folder separator to packs and the
+      // installer (a 0x5C trail byte of a Big5 character is none).
+      if (platform::find_separator(*level, 0) != level->size())
+        fail(it->path().string() + ": the name holds a backslash, a folder separator on Windows");
       system += (system.empty() ? "" : "\\") + *level;
     }
     std::string folded = system;
@@ -449,9 +453,30 @@ void print_json(const Outcome& outcome) {
             << "],\"package\":{\"files\":" << files << "],\"bytes\":" << bytes << "}}\n";
 }
 
+// True when path is folder or lies below it (both made absolute, links resolved where
+// they exist).
+bool lies_within(const fs::path& path, const fs::path& folder) {
+  std::error_code error;
+  const fs::path inner = fs::weakly_canonical(path, error);
+  if (error) return false;
+  const fs::path outer = fs::weakly_canonical(folder, error);
+  if (error) return false;
+  auto outer_level = outer.begin();
+  for (auto inner_level = inner.begin(); outer_level != outer.end(); ++outer_level, ++inner_level) {
+    if (outer_level->empty()) continue;  // the trailing empty level of "dir/"
+    if (inner_level == inner.end() || *inner_level != *outer_level) return false;
+  }
+  return true;
+}
+
 int run_diff(const Options& options) {
   const fs::path out = tools::utf8_path(options.package_dir);
   std::error_code error;
+  // The package would be scanned as part of the install it is made from.
+  if (lies_within(out, tools::utf8_path(options.old_dir)) || lies_within(out, tools::utf8_path(options.new_dir))) {
+    std::cerr << "pak: " << out.string() << ": the package folder lies inside OLD_DIR or NEW_DIR\n";
+    return 1;
+  }
   bool created = false;
   if (fs::exists(fs::symlink_status(out, error))) {
     if (!fs::is_directory(fs::symlink_status(out, error))) {

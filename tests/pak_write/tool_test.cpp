@@ -233,6 +233,8 @@ TEST_F(ToolTest, DiffRefusalsNameTheCauseAndLeaveNoPackage) {
   write_bytes(dir / "notes-latin1.txt", bytes_of("caf\xE9\n"));
   fs::create_directories(dir.path() / "linked");
   fs::create_symlink(dir.path() / "notes.txt", dir.path() / "linked" / "link");  // named as itself
+  fs::create_directories(dir.path() / "slashed");
+  write_bytes(dir / "slashed/a\\b.txt", bytes_of("a"));
   struct Case {
     const char* arguments;
     const char* message;
@@ -243,14 +245,26 @@ TEST_F(ToolTest, DiffRefusalsNameTheCauseAndLeaveNoPackage) {
       {"diff old tree out --notes notes-latin1.txt", "line 1, column 4"},
       {"diff old missing out", "no such folder"},
       {"diff old tree out --dir 'C://x'", "comment"},
+      // On Linux a backslash is an ordinary character of a name; packs and the
+      // installer would read it as a folder separator.
+      {"diff old slashed out", "slashed/a\\b.txt: the name holds a backslash"},
+      {"diff old tree tree/Sub/out", "the package folder lies inside OLD_DIR or NEW_DIR"},
+      {"diff tree old tree/out", "the package folder lies inside OLD_DIR or NEW_DIR"},
   };
   for (const Case& c : cases) {
     std::string errors;
     EXPECT_EQ(pak(c.arguments, errors), 1) << c.arguments;
     EXPECT_NE(errors.find(c.message), std::string::npos) << c.arguments << ": " << errors;
     EXPECT_FALSE(fs::exists(dir.path() / "out")) << c.arguments;
+    EXPECT_FALSE(fs::exists(dir.path() / "tree/out")) << c.arguments;
+    EXPECT_FALSE(fs::exists(dir.path() / "tree/Sub/out")) << c.arguments;
   }
   EXPECT_TRUE(fs::exists(dir.path() / "busy" / "x"));
+  // A 0x5C that is the trail byte of a Big5 character is no backslash ("許" is B3 5C).
+  fs::create_directories(dir.path() / "big5");
+  write_bytes(dir / "big5/\xE8\xA8\xB1.txt", bytes_of("a"));
+  std::string errors;
+  EXPECT_EQ(pak("diff old big5 fine", errors), 0) << errors;
 }
 
 // A refusal that comes after payload files were staged (the new files come first in
