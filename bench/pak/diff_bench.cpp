@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench/pak/big_pack.h"
-#include "pak/pack_diff.h"
+#include "patch/pack_diff.h"
 #include "platform/files.h"
 
 namespace fs = std::filesystem;
@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
     platform::MappedFile a, b;
     if (a.open(old_pack) != platform::MappedFile::Status::ok || b.open(new_pack) != platform::MappedFile::Status::ok)
       return 1;
-    const pak::PackDifference difference =
-        pak::diff_packs({a.data(), a.size()}, {b.data(), b.size()}, [&](std::uint64_t done, std::uint64_t) {
+    const patch::PackDifference difference =
+        patch::diff_packs({a.data(), a.size()}, {b.data(), b.size()}, [&](std::uint64_t done, std::uint64_t) {
           if (done % 1000 == 0) peak = std::max(peak, anonymous_kib());
         });
     peak = std::max(peak, anonymous_kib());

@@ -12,8 +12,8 @@
 
 #include "ini/ini_store.h"
 #include "pak/entry_path.h"
-#include "pak/pack_diff.h"
 #include "pak/removal_records.h"
+#include "patch/pack_diff.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
@@ -22,13 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> old_pack(data + 2, data + 2 + split);
   const std::vector<std::uint8_t> new_pack(data + 2 + split, data + size);
 
-  const pak::PackDifference difference = pak::diff_packs(old_pack, new_pack);
-  for (const pak::ChangedEntry& entry : difference.changed)
+  const patch::PackDifference difference = patch::diff_packs(old_pack, new_pack);
+  for (const patch::ChangedEntry& entry : difference.changed)
     if (entry.bytes.data() < new_pack.data() ||
         entry.bytes.data() + entry.bytes.size() > new_pack.data() + new_pack.size())
       std::abort();
   // Against itself a pack lacks nothing and has no directory the other lacks.
-  const pak::PackDifference self = pak::diff_packs(new_pack, new_pack);
+  const patch::PackDifference self = patch::diff_packs(new_pack, new_pack);
   if (!self.removed.empty() || !self.added_directories.empty()) std::abort();
 
   IniStore store;

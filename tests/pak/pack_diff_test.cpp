@@ -1,7 +1,7 @@
 // The difference of two packs: which entries are new, changed, removed, decided by
 // decoded bytes, and what is left out of the removals.
 
-#include "pak/pack_diff.h"
+#include "patch/pack_diff.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ struct Outcome {
 Outcome diff(const std::vector<pak_test::Entry>& old_entries, const std::vector<pak_test::Entry>& new_entries) {
   const Bytes old_pack = PackBuilder::build(old_entries);
   const Bytes new_pack = PackBuilder::build(new_entries);
-  const pak::PackDifference difference = pak::diff_packs(old_pack, new_pack);
+  const patch::PackDifference difference = patch::diff_packs(old_pack, new_pack);
   Outcome outcome;
   for (const auto& entry : difference.changed) outcome.changed.push_back((entry.added ? "+" : "*") + entry.path);
   outcome.added_directories = difference.added_directories;
@@ -94,8 +94,8 @@ TEST(PackDiff, HugeEntriesAreComparedWindowByWindow) {
   // Over 20 MiB decoded each: more than one comparison window; only the last byte differs.
   const Bytes a = runs_then_literal(300, 'x');
   const Bytes b = runs_then_literal(300, 'y');
-  EXPECT_TRUE(pak::same_decoded_bytes(a, a));
-  EXPECT_FALSE(pak::same_decoded_bytes(a, b));
+  EXPECT_TRUE(patch::same_decoded_bytes(a, a));
+  EXPECT_FALSE(patch::same_decoded_bytes(a, b));
 }
 
 TEST(PackDiff, AddedRemovedAndMovedEntries) {
@@ -121,7 +121,7 @@ TEST(PackDiff, EqualPacksAreTheSame) {
   const std::vector<pak_test::Entry> entries = {
       {"a\\b\\c.txt", bytes_of("c")}, {"e\\", {}}, {"z", literal_stream(bytes_of("z"))}};
   const Bytes pack = PackBuilder::build(entries);
-  const pak::PackDifference difference = pak::diff_packs(pack, pack);
+  const patch::PackDifference difference = patch::diff_packs(pack, pack);
   EXPECT_TRUE(difference.same());
   EXPECT_EQ(difference.entries_compared, 2u);
 }
@@ -135,11 +135,11 @@ TEST(PackDiff, DamageIsReportedAndNeverReadPast) {
   Bytes damaged = PackBuilder::build({{"a.txt", bytes_of("aaaa")}, {"b.txt", bytes_of("b")}});
   damaged.resize(damaged.size() - 3);  // the last entry runs past the end
   const Bytes sound = PackBuilder::build({{"a.txt", bytes_of("aaaa")}});
-  const pak::PackDifference as_old = pak::diff_packs(damaged, sound);
+  const patch::PackDifference as_old = patch::diff_packs(damaged, sound);
   EXPECT_TRUE(as_old.new_pack_sound());
   EXPECT_FALSE(as_old.problems.empty());
   EXPECT_TRUE(as_old.removed.empty());  // nothing of a damaged record is removed
-  EXPECT_FALSE(pak::diff_packs(sound, damaged).new_pack_sound());
+  EXPECT_FALSE(patch::diff_packs(sound, damaged).new_pack_sound());
 }
 
 }  // namespace

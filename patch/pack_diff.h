@@ -12,7 +12,9 @@
 
 #include "pak/directory_view.h"
 
-namespace pak {
+namespace patch {
+
+using pak::ByteView;
 
 struct ChangedEntry {
   std::string path;  // full path as stored in the new pack
@@ -58,4 +60,4 @@ PackDifference diff_packs(ByteView old_pack, ByteView new_pack, const DiffProgre
 // a window of each entry's decoded bytes.
 bool same_decoded_bytes(ByteView a, ByteView b);
 
-}  // namespace pak
+}  // namespace patch

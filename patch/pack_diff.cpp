@@ -1,4 +1,4 @@
-#include "pak/pack_diff.h"
+#include "patch/pack_diff.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +9,11 @@
 #include "pak/entry_decoding.h"
 #include "pak/pack_walk.h"
 
-namespace pak {
+namespace patch {
+
+// The pack code's streams, walks and views.
+using namespace pak;
+
 namespace {
 
 // Entries decoding to more than this are compared a window at a time, each window
@@ -187,4 +191,4 @@ PackDifference diff_packs(ByteView old_pack, ByteView new_pack, const DiffProgre
   return result;
 }
 
-}  // namespace pak
+}  // namespace patch
