@@ -26,6 +26,14 @@ void StagedPack::add(const std::string& path, std::vector<std::uint8_t> data, bo
   push(entry);
 }
 
+void StagedPack::add_file(const std::string& path, const std::string& file_path, std::uint32_t size) {
+  add_directories(std::string(pak::directory_part(path)));
+  auto* entry = new PendingEntry(path.c_str(), 0);
+  entry->data_path = file_path;
+  entry->size = size;
+  push(entry);
+}
+
 void StagedPack::add_directories(const std::string& directory) {
   for (std::size_t i = 0; i < directory.size(); ++i) {
     if (platform::starts_double_byte(directory, i)) {

@@ -17,6 +17,10 @@ class StagedPack {
   // A file entry of path (folded system bytes). raw_to_encode: data is a file's bytes,
   // compressed when the pack is written; else stored bytes copied as they are.
   void add(const std::string& path, std::vector<std::uint8_t> data, bool raw_to_encode);
+  // A file entry of path whose bytes are the file at file_path (system bytes), read and
+  // compressed only when the pack is written, so that a pack of many files is written
+  // in bounded memory; size is the file's size now.
+  void add_file(const std::string& path, const std::string& file_path, std::uint32_t size);
   // Every directory on the way to and including directory (ending in a backslash).
   void add_directories(const std::string& directory);
   std::size_t entry_count() const { return files_; }

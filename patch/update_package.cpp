@@ -117,13 +117,9 @@ bool write_package(const PackageRequest& request, const fs::path& out, PackagePr
     (old == old_files.end() ? summary.added : summary.changed).push_back(item.system);
     const auto system_path = platform::file_name_to_cp950(item.native);
     if (!system_path) return refuse(shown_path(item.native) + ": the path has characters outside code page 950");
-    std::vector<std::uint8_t> bytes;
-    if (auto read = platform::read_file(*system_path))
-      bytes = std::move(*read);
-    else
-      return refuse(shown_path(item.native) + ": cannot read the file");
-    if (bytes.size() > 0xFFFFFFF0u) return refuse(shown_path(item.native) + ": larger than a pack entry can be");
-    payload.add(key, std::move(bytes), true);
+    if (const char* reason = pak::unstorable_path_reason(key)) return refuse(shown_path(item.native) + ": " + reason);
+    if (item.size > 0x7FFFFFFFu) return refuse(shown_path(item.native) + ": larger than a pack entry can be");
+    payload.add_file(key, *system_path, std::uint32_t(item.size));
   }
   for (const auto& [key, item] : old_files) {
     if (new_files.contains(key)) continue;
@@ -140,19 +136,26 @@ bool write_package(const PackageRequest& request, const fs::path& out, PackagePr
     removals.directories.push_back(it->second.system);
   }
 
-  // Game packs present on both sides.
-  std::vector<std::pair<std::string, std::unique_ptr<StagedPack>>> merges;
+  // Game packs present on both sides. A merge pack is staged only when it is written,
+  // from its new pack, which stays mapped till then.
+  struct Merge {
+    std::string name;
+    std::unique_ptr<platform::MappedFile> new_pack;
+    PackDifference difference;
+  };
+  std::vector<Merge> merges;
   for (const auto& [base, old_item] : old_tree.packs) {
     const auto found = new_tree.packs.find(base);
     if (found == new_tree.packs.end()) continue;
     const std::string name = old_item.system.substr(0, old_item.system.size() - 4);
-    platform::MappedFile old_pack, new_pack;
-    if (!map_pack(old_item.native, old_pack, error) || !map_pack(found->second.native, new_pack, error)) return false;
+    platform::MappedFile old_pack;
+    auto new_pack = std::make_unique<platform::MappedFile>();
+    if (!map_pack(old_item.native, old_pack, error) || !map_pack(found->second.native, *new_pack, error)) return false;
     ProgressListener* listener = begin_step(progress, "diff " + shown_system(old_item.system));
-    const PackDifference difference = diff_packs({old_pack.data(), old_pack.size()}, {new_pack.data(), new_pack.size()},
-                                                 [&](std::uint64_t done, std::uint64_t total) {
-                                                   if (listener != nullptr) listener->progress(done, total);
-                                                 });
+    PackDifference difference = diff_packs({old_pack.data(), old_pack.size()}, {new_pack->data(), new_pack->size()},
+                                           [&](std::uint64_t done, std::uint64_t total) {
+                                             if (listener != nullptr) listener->progress(done, total);
+                                           });
     for (const DiffProblem& problem : difference.problems) {
       const std::string where = shown_path((problem.in_new ? found->second : old_item).native) + ": " +
                                 (problem.path.empty() ? "\\" : shown_system(problem.path));
@@ -168,21 +171,17 @@ bool write_package(const PackageRequest& request, const fs::path& out, PackagePr
         return refuse(shown_path(old_item.native) + ": a game pack named DLL.PAK cannot be merged by a package");
       if (platform::find_separator(name, 0, true) != name.size() || pak::unsafe_path_reason(name) != nullptr)
         return refuse(shown_path(old_item.native) + ": the pack name cannot be used in UPDATA.INI");
-      auto merge = std::make_unique<StagedPack>();
-      for (const std::string& directory : difference.added_directories) merge->add_directories(directory);
-      for (const ChangedEntry& entry : difference.changed)
-        merge->add(entry.path, std::vector<std::uint8_t>(entry.bytes.begin(), entry.bytes.end()), false);
       pack.merged = true;
-      merges.emplace_back(name, std::move(merge));
     }
     if (!difference.removed.empty()) removals.packs.push_back({name, difference.removed});
     summary.packs.push_back(pack);
+    if (pack.merged) merges.push_back({name, std::move(new_pack), std::move(difference)});
   }
 
   for (std::size_t n = 0; n < merges.size(); ++n) {
-    if (const char* why = pak::ini_value_problem("name", merges[n].first))
-      return refuse("pack name " + shown_system(merges[n].first) + ": " + why);
-    ini += "[pack" + std::to_string(n) + "]\r\nname=" + merges[n].first + "\r\n";
+    if (const char* why = pak::ini_value_problem("name", merges[n].name))
+      return refuse("pack name " + shown_system(merges[n].name) + ": " + why);
+    ini += "[pack" + std::to_string(n) + "]\r\nname=" + merges[n].name + "\r\n";
   }
   std::string problem;
   if (!pak::write_removals(removals, ini, problem))
@@ -206,9 +205,15 @@ bool write_package(const PackageRequest& request, const fs::path& out, PackagePr
   if (!write_text("UPDATA.INI", ini)) return false;
   if (request.notes && !write_text("NOTE.TXT", *request.notes)) return false;
   if (!payload.write(*system_out + "\\DLL", begin_step(progress, "payload"), error)) return false;
-  for (auto& [name, merge] : merges)
-    if (!merge->write(*system_out + "\\" + name, begin_step(progress, "pack " + shown_system(name)), error))
+  for (Merge& merge : merges) {
+    StagedPack pack;
+    for (const std::string& directory : merge.difference.added_directories) pack.add_directories(directory);
+    for (const ChangedEntry& entry : merge.difference.changed)
+      pack.add(entry.path, std::vector<std::uint8_t>(entry.bytes.begin(), entry.bytes.end()), false);
+    if (!pack.write(*system_out + "\\" + merge.name, begin_step(progress, "pack " + shown_system(merge.name)), error))
       return false;
+    merge.new_pack.reset();
+  }
   std::error_code failure;
   for (const auto& entry : fs::directory_iterator(out, failure))
     summary.package_files.emplace_back(shown_path(entry.path().filename()), entry.file_size(failure));
