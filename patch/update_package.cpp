@@ -16,6 +16,8 @@
 #include "patch/staged_pack.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/write_batch.h"
+#include "platform/write_folder.h"
 
 namespace patch {
 namespace {
@@ -72,6 +74,20 @@ bool lies_within(const fs::path& path, const fs::path& folder) {
     if (inner_level == inner.end() || *inner_level != *outer_level) return false;
   }
   return true;
+}
+
+// Why a file of the package could not be written, for people.
+std::string write_failure(platform::WriteStatus status) {
+  switch (status) {
+    case platform::WriteStatus::cannot_open:
+      return "cannot create the file (no access?)";
+    case platform::WriteStatus::link_in_way:
+      return "a symbolic link is in the way: not written";
+    case platform::WriteStatus::bad_path:
+      return "the path is not usable";
+    default:
+      return "cannot write the file (disk full?)";
+  }
 }
 
 ProgressListener* begin_step(PackageProgress* progress, const std::string& label) {
@@ -196,14 +212,24 @@ bool write_package(const PackageRequest& request, const fs::path& out, PackagePr
   // Write the package.
   const auto system_out = platform::file_name_to_cp950(out);
   if (!system_out) return refuse(shown_path(out) + ": the path has characters outside code page 950");
-  auto write_text = [&](const char* name, const std::string& text) {
-    std::ofstream file(out / name, std::ios::binary);
-    file.write(text.data(), std::streamsize(text.size()));
-    if (!file.flush()) return refuse(shown_path(out / name) + ": cannot write");
-    return true;
-  };
-  if (!write_text("UPDATA.INI", ini)) return false;
-  if (request.notes && !write_text("NOTE.TXT", *request.notes)) return false;
+  // The texts go through the confined write folder in one batch, durable once committed.
+  platform::WriteFolder folder;
+  if (folder.open(*system_out) != platform::WriteFolder::Status::ok)
+    return refuse(shown_path(out) + ": cannot open the folder");
+  platform::WriteBatch texts(folder);
+  std::vector<std::pair<const char*, const std::string*>> files{{"UPDATA.INI", &ini}};
+  if (request.notes) files.emplace_back("NOTE.TXT", &*request.notes);
+  for (const auto& [name, text] : files) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text->data());
+    const platform::WriteStatus status = texts.write_file(name, platform::ByteView(bytes, text->size()), name);
+    if (status != platform::WriteStatus::ok) return refuse(shown_path(out / name) + ": " + write_failure(status));
+  }
+  if (!texts.commit()) {
+    const std::vector<platform::WriteBatch::Failure> failures = texts.take_failures();
+    const std::string name = failures.empty() ? "UPDATA.INI" : failures.front().label;
+    return refuse(shown_path(out / name) + ": " +
+                  write_failure(failures.empty() ? platform::WriteStatus::write_failed : failures.front().status));
+  }
   if (!payload.write(*system_out + "\\DLL", begin_step(progress, "payload"), error)) return false;
   for (Merge& merge : merges) {
     StagedPack pack;
