@@ -29,6 +29,11 @@ inline constexpr const char PACKAGE_DAMAGED_TEXT[] =
 inline constexpr const char GAME_PACK_UNREADABLE_TEXT[] =
     "\xB5L\xAAk\xB6}\xB1\xD2\xB9\x43\xC0\xB8\xB8\xEA\xAE\xC6\xC0\xC9,\xB2\xA4\xB9L\xA6\xB9\xA7\xF3\xB7s";
 
+// "移除未執行:之前有檔案未寫入": an earlier write of the run failed, so the package's
+// removals were not done; the old files and entries stay.
+inline constexpr const char REMOVALS_NOT_DONE_TEXT[] =
+    "\xB2\xBE\xB0\xA3\xA5\xBC\xB0\xF5\xA6\xE6:\xA4\xA7\xAB\x65\xA6\xB3\xC0\xC9\xAE\xD7\xA5\xBC\xBCg\xA4J";
+
 // Texts of IDC_STATUS during a run.
 // "正在寫入 ": followed by the path of the file being written.
 inline constexpr const char WRITING_TEXT[] = "\xA5\xBF\xA6\x62\xBCg\xA4J ";
@@ -39,3 +44,6 @@ inline constexpr const char GAME_RUNNING_TEXT[] =
     "\xB9\x43\xC0\xB8\xA4\xB4\xA6\x62\xB0\xF5\xA6\xE6,\xBD\xD0\xA5\xFD\xC3\xF6\xB3\xAC\xB9\x43\xC0\xB8";
 // "更新完成": the run is done.
 inline constexpr const char RUN_DONE_TEXT[] = "\xA7\xF3\xB7s\xA7\xB9\xA6\xA8";
+// "更新未完成,問題: ": the run is over but not everything was written; followed by the
+// number of problems shown.
+inline constexpr const char RUN_INCOMPLETE_TEXT[] = "\xA7\xF3\xB7s\xA5\xBC\xA7\xB9\xA6\xA8,\xB0\xDD\xC3\x44: ";

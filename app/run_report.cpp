@@ -1,10 +1,7 @@
 #include "app/run_report.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "app/run_messages.h"
-#include "pak/write_messages.h"
 #include "platform/text.h"
 
 namespace {
@@ -12,28 +9,6 @@ namespace {
 RunReport* current_report = nullptr;
 
 std::string utf8(std::string_view system_text) { return *platform::cp950_to_utf8(system_text, true); }
-
-bool is(std::string_view text, const char* message) { return text == std::string_view(message); }
-
-// The log's English for the run's own Big5 messages; other texts are shown as they are.
-struct KnownMessage {
-  const char* text;
-  const char* word;
-  const char* reason;
-  int code;
-};
-const KnownMessage KNOWN_MESSAGES[] = {
-    {FOLDER_REFUSED_TEXT, "refused", "not an install folder (empty, or the root of a drive)", EXIT_FOLDER_NOT_SETTLED},
-    {FOLDER_MISSING_TEXT, "refused", "the install folder does not exist", EXIT_FOLDER_NOT_SETTLED},
-    {FOLDER_TOO_LONG_TEXT, "refused", "the install folder's path is too long", EXIT_FOLDER_NOT_SETTLED},
-    {PACKAGE_DAMAGED_TEXT, "refused", "the update package is damaged", EXIT_PACKAGE_DAMAGED},
-    {GAME_PACK_UNREADABLE_TEXT, "failed", "the game's pack cannot be opened; its merge was skipped",
-     EXIT_FILES_NOT_WRITTEN},
-    {pak::FILE_LOCKED_TEXT, "failed", "cannot be written (locked by a running program, no access or disk full)",
-     EXIT_FILES_NOT_WRITTEN},
-    {pak::LINK_IN_WAY_TEXT, "refused", "a link stands in the way; nothing is written through a link",
-     EXIT_FILES_NOT_WRITTEN},
-};
 
 // Worse outcomes win: a damaged package over an unsettled folder over files not written.
 int worse(int a, int b) {
@@ -73,10 +48,9 @@ void RunReport::written(std::string_view path) { add("written", path, {}, EXIT_D
 void RunReport::merged(std::string_view pack_path) { add("merged", pack_path, {}, EXIT_DONE); }
 void RunReport::removed(std::string_view path) { add("removed", path, {}, EXIT_DONE); }
 
-void RunReport::problem(std::string_view text, std::string_view caption) {
-  for (const KnownMessage& known : KNOWN_MESSAGES)
-    if (is(text, known.text)) return add(known.word, caption, known.reason, known.code);
-  add("failed", caption, utf8(text), EXIT_FILES_NOT_WRITTEN);
+void RunReport::problem(RunProblem problem, std::string_view path, std::string_view detail) {
+  const RunProblemText& text = text_of(problem);
+  add(text.word, path, text.reason != nullptr ? std::string(text.reason) : utf8(detail), text.exit_code);
 }
 
 void RunReport::folder_not_settled(std::string_view path_text, std::string_view reason) {
@@ -87,7 +61,7 @@ void RunReport::package_damaged(std::string_view file, std::string_view reason) 
   add("refused", file, "the update package is damaged: " + std::string(reason), EXIT_PACKAGE_DAMAGED);
 }
 
-void RunReport::game_running(std::string_view reason) { add("refused", "", reason, EXIT_GAME_RUNNING); }
+void RunReport::game_running(std::string_view reason) { add("refused", folder_, reason, EXIT_GAME_RUNNING); }
 
 std::string RunReport::log_text() const {
   std::string text;

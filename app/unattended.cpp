@@ -66,7 +66,8 @@ const char INSTALL_USAGE[] =
     "  /D=PATH, --dir PATH    install into PATH (/D= comes last and may hold spaces)\n"
     "  /LOG=FILE, --log FILE  write what was written, merged, removed and refused\n"
     "exit codes: 0 everything written, 1 command line not understood, 2 package damaged,\n"
-    "            3 install folder not usable, 4 some files not written\n";
+    "            3 install folder not usable, 4 some files not written,\n"
+    "            5 the game did not close in time\n";
 
 ParsedOptions parse_install_options(const std::vector<std::string>& arguments) {
   InstallOptions options;

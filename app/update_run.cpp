@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,18 +25,42 @@ namespace {
 
 constexpr std::uint32_t SLOT_COUNT = 5;
 
-// Shows the pack code's write problems in the view's message box, the file's path
-// as caption.
-class MessageBoxReporter : public WriteProblemReporter {
+// What the run tells the user and the log: every problem goes to the view's message
+// box (the path as caption) and to the report, as the outcome it is; the count of
+// problems decides whether the removals may run and what the run says at its end.
+class RunNotes final : public WriteProblemReporter {
  public:
-  explicit MessageBoxReporter(DialogView& view) : view_(view) {}
-  void report(const std::string& text, const std::string& path) override { view_.message_box(text, path); }
-  void written(const std::string& path) override {
-    if (RunReport* report = active_run_report()) report->written(path);
+  explicit RunNotes(DialogView& view) : view_(view), report_(active_run_report()) {}
+  void problem(RunProblem problem, const std::string& path, const std::string& detail = {}) {
+    ++problems_;
+    const char* shown = text_of(problem).shown;
+    view_.message_box(shown != nullptr ? std::string_view(shown) : std::string_view(detail), path);
+    if (report_ != nullptr) report_->problem(problem, path, detail);
   }
+  void report(const std::string& text, const std::string& path) override {
+    problem(RunProblem::not_written, path, text);
+  }
+  void write_failed(platform::WriteStatus status, const std::string& path) override {
+    problem(problem_of(status), path);
+  }
+  void written(const std::string& path) override {
+    if (report_ != nullptr) report_->written(path);
+  }
+  void merged(const std::string& path) {
+    if (report_ != nullptr) report_->merged(path);
+  }
+  void removed(const std::string& path) {
+    if (report_ != nullptr) report_->removed(path);
+  }
+  void folder(const std::string& path) {
+    if (report_ != nullptr) report_->set_folder(path);
+  }
+  int problems() const { return problems_; }
 
  private:
   DialogView& view_;
+  RunReport* report_;
+  int problems_ = 0;
 };
 
 std::string pack_section(int n) { return "[pack" + std::to_string(n) + "]"; }
@@ -64,25 +87,26 @@ bool is_drive_root(std::string_view folder) {
 }
 
 // Opens the install folder, or says in the message box why it cannot be written to.
-bool open_install_folder(DialogView& view, platform::WriteFolder& folder, std::string& folder_path) {
+bool open_install_folder(RunNotes& notes, platform::WriteFolder& folder, std::string& folder_path) {
   folder_path = folder_of(install_dir);
   if (folder_path.empty() || is_drive_root(folder_path)) {
-    view.message_box(FOLDER_REFUSED_TEXT, install_dir);
+    notes.problem(RunProblem::folder_refused, install_dir);
     return false;
   }
   // The base of every archive of the run is the folder and one separator.
   if (folder_path.size() + 1 > PAK_MAX_BASE_PATH_LENGTH) {
-    view.message_box(FOLDER_TOO_LONG_TEXT, install_dir);
+    notes.problem(RunProblem::folder_too_long, install_dir);
     return false;
   }
   if (folder.open(folder_path) != platform::WriteFolder::Status::ok) {
-    view.message_box(FOLDER_MISSING_TEXT, install_dir);
+    notes.problem(RunProblem::folder_missing, install_dir);
     return false;
   }
   if (platform::is_file_system_root(folder_path)) {
-    view.message_box(FOLDER_REFUSED_TEXT, install_dir);
+    notes.problem(RunProblem::folder_refused, install_dir);
     return false;
   }
+  notes.folder(folder_path);
   return true;
 }
 
@@ -95,19 +119,19 @@ bool is_plain_pack_name(std::string_view name) {
 // Checks the packs the run takes from the update package before anything is written:
 // the payload, when there is one, must be readable, and every configured merge pack
 // must be named plainly, be there and be readable.
-bool package_is_sound(DialogView& view) {
+bool package_is_sound(RunNotes& notes) {
   PakArchive pack;
   if (pack.open_package("dll", SLOT_COUNT) != 1) {
-    view.message_box(PACKAGE_DAMAGED_TEXT, "DLL.PAK");
+    notes.problem(RunProblem::package_damaged, "DLL.PAK");
     return false;
   }
   for (int n = 0; const char* name = merge_pack_name(n); ++n) {
     if (!is_plain_pack_name(name)) {
-      view.message_box(PACKAGE_DAMAGED_TEXT, pack_section(n) + " name=" + name);
+      notes.problem(RunProblem::package_damaged, pack_section(n) + " name=" + name);
       return false;
     }
     if (pack.open_package(name, SLOT_COUNT) != 1 || pack.is_open != 1) {
-      view.message_box(PACKAGE_DAMAGED_TEXT, std::string(name) + ".pak");
+      notes.problem(RunProblem::package_damaged, std::string(name) + ".pak");
       return false;
     }
   }
@@ -162,9 +186,11 @@ class RunProgress final : public ProgressListener {
   }
   // What the items from now on are: files written, or packs merged.
   void set_prefix(const char* prefix) { prefix_ = prefix; }
-  void finish() {
+  // The end of the run: the bar full, and "done" only when nothing failed, else the
+  // number of problems.
+  void finish(int problems) {
     done_ = total_ = std::max(done_, total_);
-    activity_ = RUN_DONE_TEXT;
+    activity_ = problems == 0 ? std::string(RUN_DONE_TEXT) : RUN_INCOMPLETE_TEXT + std::to_string(problems);
     show();
   }
 
@@ -190,6 +216,23 @@ bool wait_for_game(DialogView& view) {
   return !view.stop_requested();
 }
 
+// Deletes the listed loose files, then the listed folders that are empty by then. A
+// file that is not there is no error; one that cannot be deleted is a problem like a
+// file that cannot be written, and the run goes on. A folder that still holds
+// something stays.
+void delete_loose_files(platform::WriteFolder& folder, const std::string& folder_path, const pak::RemovalPlan& plan,
+                        RunNotes& notes) {
+  auto remove = [&](platform::WriteFolder::RemoveStatus status, const std::string& relative) {
+    const std::string path = folder_path + "\\" + relative;
+    if (RunProblem problem; problem_of(status, problem))
+      notes.problem(problem, path);
+    else if (status == platform::WriteFolder::RemoveStatus::removed)
+      notes.removed(path);
+  };
+  for (const std::string& file : plan.files) remove(folder.remove_file(file), file);
+  for (const std::string& directory : plan.directories) remove(folder.remove_empty_directory(directory), directory);
+}
+
 }  // namespace
 
 std::function<bool()> game_still_running = [] { return platform::game_window_exists(GAME_WINDOW_CLASS); };
@@ -205,28 +248,27 @@ void join_path(std::string& buffer, std::string_view name) {
   buffer += name;
 }
 
-int run_update(DialogView& shown_view) {
-  // A reported run notes every message it shows.
-  std::optional<ReportingView> reporting;
-  if (RunReport* report = active_run_report()) reporting.emplace(shown_view, *report);
-  DialogView& view = reporting ? static_cast<DialogView&>(*reporting) : shown_view;
-  MessageBoxReporter reporter(view);
+int run_update(DialogView& view) {
+  RunNotes notes(view);
   const int count = count_merge_packs();
-  // Removal records (an extension of the package): packs rebuilt for removals alone
-  // count as merges for the progress bar.
+  // Removal records (an extension of the package): packs rebuilt for removals count as
+  // merges for the progress bar. The last merge's pack takes its removals in its own
+  // rebuild; every other pack with removals is rebuilt for them after the merges.
   pak::RemovalPlan removals;
   std::string removal_problem;
   const bool removals_sound = pak::read_removals(update_ini, removals, removal_problem);
-  std::vector<std::string> merge_names;
-  for (int n = 0; n < count; ++n) merge_names.emplace_back(merge_pack_name(n));
-  const auto removal_packs = removal_only_packs(removals, merge_names);
+  const pak::PackRemovalIndex removal_index(removals);
+  const std::string last_merge = count > 0 ? folded_name(merge_pack_name(count - 1)) : std::string();
+  std::vector<std::string> removal_packs;
+  for (const std::string& name : removal_index.names())
+    if (count == 0 || folded_name(name) != last_merge) removal_packs.push_back(name);
   view.set_progress_range(count + int(removal_packs.size()));
 
   platform::WriteFolder folder;
   std::string folder_path;
-  if (!open_install_folder(view, folder, folder_path) || !package_is_sound(view)) return RUN_DONE;
+  if (!open_install_folder(notes, folder, folder_path) || !package_is_sound(notes)) return RUN_DONE;
   if (!removals_sound) {
-    view.message_box(PACKAGE_DAMAGED_TEXT, removal_problem);
+    notes.problem(RunProblem::package_damaged, removal_problem);
     return RUN_DONE;
   }
   // The game's files are not touched while it runs; once writing starts, the run
@@ -235,18 +277,18 @@ int run_update(DialogView& shown_view) {
   view.enable_control(IDCANCEL, false);
 
   PakArchive payload;
-  payload.reporter = &reporter;
+  payload.reporter = &notes;
   payload.open_package("dll", SLOT_COUNT);
   RunProgress progress(view, planned_bytes(folder, payload));
   progress.set_prefix(WRITING_TEXT);
   {
     PakArchive installation;
-    installation.reporter = &reporter;
+    installation.reporter = &notes;
     installation.progress = &progress;
     if (installation.open_in(folder, "", SLOT_COUNT, 1) == 1)
       installation.import_pack(payload);
     else
-      view.message_box(GAME_PACK_UNREADABLE_TEXT, folder_path + "\\.pak");
+      notes.problem(RunProblem::game_pack_unreadable, folder_path + "\\.pak");
     installation.close();
   }
 
@@ -255,44 +297,59 @@ int run_update(DialogView& shown_view) {
     pack_path = folder_path + "\\";
     join_path(pack_path, name);
     PakArchive target;
-    target.reporter = &reporter;
+    target.reporter = &notes;
     target.progress = &progress;
     // A merge into a pack rebuilds it; one without a game pack writes files.
     progress.set_prefix(MERGING_TEXT);
     if (target.open_in(folder, name, SLOT_COUNT, 0) == 1) {
       if (target.is_open != 1) progress.set_prefix(WRITING_TEXT);
       PakArchive source;
-      source.reporter = &reporter;
+      source.reporter = &notes;
       source.open_package(name.c_str(), SLOT_COUNT);
-      stage_pack_removals(target, removals, name);
-      target.import_pack(source);
-      if (RunReport* report = active_run_report(); report != nullptr && !target.rebuilt_path.empty())
-        report->merged(target.rebuilt_path);
+      // Removals ride in the last merge's rebuild when every write before it succeeded:
+      // nothing is written after it, and its rebuild replaces the pack in one step.
+      std::vector<std::string> removed;
+      if (n == count - 1 && notes.problems() == 0) removed = stage_pack_removals(target, removal_index, name);
+      const std::string shown_pack = target.base_path + ".pak";
+      if (target.import_pack(source) == 1 && !target.rebuilt_path.empty()) {
+        notes.merged(target.rebuilt_path);
+        for (const std::string& entry : removed)
+          if (source.find_record(entry.c_str()) == nullptr) notes.removed(shown_pack + "\\" + entry);
+      }
       source.close();
     } else {
-      view.message_box(GAME_PACK_UNREADABLE_TEXT, pack_path + ".pak");
+      notes.problem(RunProblem::game_pack_unreadable, pack_path + ".pak");
     }
     view.set_progress_position(n + 1);
     view.pause(100);
     target.close();
   }
 
-  int position = count;
-  progress.set_prefix(MERGING_TEXT);
-  for (const pak::PackRemovals* pack : removal_packs) {
-    PakArchive target;
-    target.reporter = &reporter;
-    target.progress = &progress;
-    if (target.open_in(folder, pack->name, SLOT_COUNT, 0) != 1)
-      view.message_box(GAME_PACK_UNREADABLE_TEXT, folder_path + "\\" + pack->name + ".pak");
-    else if (stage_pack_removals(target, removals, pack->name) > 0)
-      target.rebuild((target.base_path + "temp").c_str(), 1);
-    view.set_progress_position(++position);
-    target.close();
+  // The removals: only when every write before succeeded, so that no file or entry
+  // goes whose replacement was not written; otherwise they wait for the next run.
+  if (notes.problems() > 0 && !removals.empty()) {
+    notes.problem(RunProblem::removals_not_done, folder_path);
+  } else {
+    int position = count;
+    progress.set_prefix(MERGING_TEXT);
+    for (const std::string& name : removal_packs) {
+      PakArchive target;
+      target.reporter = &notes;
+      target.progress = &progress;
+      if (target.open_in(folder, name, SLOT_COUNT, 0) != 1) {
+        notes.problem(RunProblem::game_pack_unreadable, folder_path + "\\" + name + ".pak");
+      } else if (const auto removed = stage_pack_removals(target, removal_index, name); !removed.empty()) {
+        const std::string shown_pack = target.base_path + ".pak";
+        if (target.rebuild((target.base_path + "temp").c_str(), 1) == 1)
+          for (const std::string& entry : removed) notes.removed(shown_pack + "\\" + entry);
+      }
+      view.set_progress_position(++position);
+      target.close();
+    }
+    delete_loose_files(folder, folder_path, removals, notes);
   }
-  delete_loose_files(folder, folder_path, removals, view);
 
   payload.close();
-  progress.finish();
+  progress.finish(notes.problems());
   return RUN_DONE;
 }

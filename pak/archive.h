@@ -78,6 +78,9 @@ class WriteProblemReporter {
   virtual ~WriteProblemReporter() = default;
   // text: what went wrong (system text, code page 950); path: the file concerned.
   virtual void report(const std::string& text, const std::string& path) = 0;
+  // The file or pack at path could not be written for status (never ok). Reported
+  // with the status's text unless overridden; the installer keeps the status itself.
+  virtual void write_failed(platform::WriteStatus status, const std::string& path);
   // A file was written whole at path (system text); the installer logs it.
   virtual void written(const std::string& /*path*/) {}
 };
@@ -141,6 +144,9 @@ class PakArchive {
   PendingEntry* find_pending(const char* name) const;
   int stage_entry(const char* name, const std::uint8_t* bytes, std::uint32_t length);
   int write_entry_file(const char* name);
+  // The system path of the entry file name below base_path: one separator between
+  // them, none added when base_path already ends in one (an archive on a folder).
+  std::string file_path(std::string_view name) const;
   void create_dirs(const char* path);
   // Returns 0 when the rebuild it triggers fails, else 1.
   int import_pack(PakArchive& source);

@@ -54,9 +54,15 @@ bool stream_decodes(const std::uint8_t* stream, std::size_t stream_size, std::st
 
 }  // namespace pak
 
+std::string PakArchive::file_path(std::string_view name) const {
+  std::string path = base_path;
+  if (!path.empty() && platform::find_last_separator(path, true) != path.size() - 1) path += '\\';
+  return path.append(name);
+}
+
 int PakArchive::write_entry_file(const char* name) {
   if (name == nullptr) return 0;
-  const std::string path = base_path + "\\" + name;
+  const std::string path = file_path(name);
   auto report_problem = [&](const std::string& text) {
     if (reporter != nullptr) reporter->report(text, path);
   };
@@ -97,8 +103,8 @@ int PakArchive::write_entry_file(const char* name) {
       status = batch_ ? batch_->write_file(relative, bytes, path) : folder->write_file(relative, bytes);
       if (progress != nullptr) progress->wrote(bytes.size());
     }
-    if (const char* text = pak::write_problem_text(status)) {
-      report_problem(text);
+    if (status != platform::WriteStatus::ok) {
+      if (reporter != nullptr) reporter->write_failed(status, path);
     } else if (decoded && reporter != nullptr) {
       // A file of a batch is written once the batch has put it in place.
       if (batch_)
@@ -146,7 +152,7 @@ void PakArchive::end_write_batch() {
 // it) is reported as one that could not be written; its old file stays.
 void PakArchive::report_batch_failures() {
   for (const platform::WriteBatch::Failure& failure : batch_->take_failures()) {
-    if (reporter != nullptr) reporter->report(pak::write_problem_text(failure.status), failure.label);
+    if (reporter != nullptr) reporter->write_failed(failure.status, failure.label);
     std::erase(batch_written_, failure.label);
   }
 }
@@ -162,6 +168,10 @@ void PakArchive::create_dirs(const char* path) {
   make_entry_directories(std::string(rest));
 }
 
+void WriteProblemReporter::write_failed(platform::WriteStatus status, const std::string& path) {
+  report(pak::write_problem_text(status), path);
+}
+
 namespace pak {
 
 const char* write_problem_text(platform::WriteStatus status) {
@@ -170,6 +180,10 @@ const char* write_problem_text(platform::WriteStatus status) {
       return nullptr;
     case platform::WriteStatus::link_in_way:
       return LINK_IN_WAY_TEXT;
+    case platform::WriteStatus::not_a_file:
+      return FOLDER_IN_WAY_TEXT;
+    case platform::WriteStatus::not_a_folder:
+      return FILE_IN_WAY_TEXT;
     case platform::WriteStatus::bad_path:
       return "the path cannot be written on this system (too long or not a plain name)";
     case platform::WriteStatus::cannot_open:

@@ -489,9 +489,12 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
     if (status != platform::WriteStatus::ok) {
       folder->remove(temp_relative);
       if (was_open) reopen();
-      if (reporter != nullptr)
-        reporter->report(
-            status == platform::WriteStatus::link_in_way ? pak::LINK_IN_WAY_TEXT : "cannot replace the pack", old_pack);
+      if (reporter != nullptr) {
+        if (status == platform::WriteStatus::link_in_way || status == platform::WriteStatus::not_a_file)
+          reporter->write_failed(status, old_pack);
+        else
+          reporter->report("cannot replace the pack", old_pack);
+      }
       return 0;
     }
     if (reopen() != 1 && reporter != nullptr)

@@ -33,6 +33,23 @@ bool append_line(std::string& text, std::string_view key, std::string_view value
 
 }  // namespace
 
+PackRemovalIndex::PackRemovalIndex(const RemovalPlan& plan) {
+  for (const PackRemovals& pack : plan.packs) {
+    std::string name = pack.name;
+    fold_name(name);
+    auto [found, added] = entries_.try_emplace(std::move(name));
+    if (added) names_.push_back(pack.name);
+    for (const std::string& entry : pack.entries) found->second.push_back(&entry);
+  }
+}
+
+const std::vector<const std::string*>* PackRemovalIndex::entries_of(std::string_view pack_name) const {
+  std::string name(pack_name);
+  fold_name(name);
+  const auto found = entries_.find(name);
+  return found == entries_.end() ? nullptr : &found->second;
+}
+
 std::string removal_pack_section(int n) { return "[remove_pack" + std::to_string(n) + "]"; }
 
 bool read_removals(const IniStore& store, RemovalPlan& plan, std::string& problem) {

@@ -18,6 +18,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ini/ini_store.h"
@@ -43,6 +44,23 @@ struct RemovalPlan {
   std::vector<std::string> directories;  // deleted when empty, in the order given (deepest first)
   std::vector<PackRemovals> packs;
   bool empty() const { return files.empty() && directories.empty() && packs.empty(); }
+};
+
+// The packs of a plan by folded name, each with every entry listed for it (several
+// sections may name one pack). Built once; every lookup takes constant time, so a
+// plan of many packs is applied in time proportional to its size.
+class PackRemovalIndex {
+ public:
+  explicit PackRemovalIndex(const RemovalPlan& plan);
+  // The entries listed for the pack pack_name (compared folded), or null. They point
+  // into the plan, which must outlive the index.
+  const std::vector<const std::string*>* entries_of(std::string_view pack_name) const;
+  // The packs in the order they are first named, each once, under its first name.
+  const std::vector<std::string>& names() const { return names_; }
+
+ private:
+  std::unordered_map<std::string, std::vector<const std::string*>> entries_;
+  std::vector<std::string> names_;
 };
 
 // Reads the removal records of store. False, with problem naming the record and what

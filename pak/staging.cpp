@@ -99,7 +99,7 @@ struct SourceWalk {
 int PakArchive::stage_entry(const char* name, const std::uint8_t* bytes, std::uint32_t length) {
   if (name == nullptr) name = "";
   auto report_problem = [&](const std::string& text) {
-    if (reporter != nullptr) reporter->report(text, base_path + "\\" + name);
+    if (reporter != nullptr) reporter->report(text, file_path(name));
   };
   if (std::strlen(name) > PAK_MAX_PATH_LENGTH) {
     report_problem("entry path is longer than 259 bytes");

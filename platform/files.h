@@ -74,6 +74,8 @@ enum class WriteStatus {
   write_failed,  // writing or flushing failed (full disk, I/O error)
   link_in_way,   // a symbolic link, junction or other reparse point stands where a level or the file should be
   bad_path,      // a level is empty, "." or "..", or the path is too long for the system
+  not_a_file,    // a folder (or other non-file) stands where the file should be
+  not_a_folder,  // a file stands where a folder on the way should be
 };
 
 // Replaces the whole content of path, through a write folder on the folder that holds

@@ -78,16 +78,19 @@ class WriteFolder {
 
   enum class RemoveStatus {
     removed,
-    missing,      // nothing of that name (or a level on the way is missing or no folder)
-    failed,       // it is there but cannot be removed: locked, no access, or of the wrong kind
-    not_empty,    // remove_empty_directory only: the directory holds something
-    link_in_way,  // a link stands where a level on the way should be
-    bad_path,     // a level is empty, "." or ".."
+    missing,       // nothing of that name (or a level on the way is missing or no folder)
+    failed,        // it is there but cannot be removed: locked, no access
+    not_a_file,    // remove_file only: a folder stands there
+    not_a_folder,  // remove_empty_directory only: a file (or link) stands there
+    not_empty,     // remove_empty_directory only: the directory holds something
+    link_in_way,   // a link stands where a level on the way should be
+    bad_path,      // a level is empty, "." or ".."
   };
   // Removes the file relative; a link there is removed itself, never its target. A
-  // directory there gives failed.
+  // directory there gives not_a_file.
   RemoveStatus remove_file(std::string_view relative);
-  // Removes the directory relative when it is empty. A link or file there gives failed.
+  // Removes the directory relative when it is empty. A link or file there gives
+  // not_a_folder.
   RemoveStatus remove_empty_directory(std::string_view relative);
 
   // Maps the existing file relative read-only. A link where a level or the file

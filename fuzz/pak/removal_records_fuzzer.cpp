@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "ini/ini_store.h"
 #include "pak/entry_path.h"
@@ -50,6 +52,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       check(pak::unsafe_path_reason(entry) == nullptr);
     }
   }
+
+  // The index holds every listed entry once, under its own pack's folded name.
+  const pak::PackRemovalIndex index(plan);
+  std::unordered_map<const std::string*, const std::vector<const std::string*>*> group_of;
+  for (const std::string& name : index.names())
+    for (const std::string* entry : *index.entries_of(name))
+      check(group_of.emplace(entry, index.entries_of(name)).second);
+  std::size_t listed = 0;
+  for (const pak::PackRemovals& pack : plan.packs) {
+    listed += pack.entries.size();
+    const auto* entries = index.entries_of(pack.name);
+    check(entries != nullptr);
+    for (const std::string& entry : pack.entries) {
+      const auto found = group_of.find(&entry);
+      check(found != group_of.end() && found->second == entries);
+    }
+  }
+  check(listed == group_of.size());
 
   std::string written;
   if (!pak::write_removals(plan, written, problem)) return 0;

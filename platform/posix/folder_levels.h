@@ -65,6 +65,8 @@ inline WriteStatus status_of_errno(int error) {
       return WriteStatus::link_in_way;
     case ENAMETOOLONG:
       return WriteStatus::bad_path;
+    case ENOTDIR:
+      return WriteStatus::not_a_folder;
     default:
       return WriteStatus::cannot_open;
   }
@@ -129,7 +131,7 @@ inline Parent resolve_parent(int root, std::string_view relative, bool create) {
 
 // The mode a file that replaces the one at name gets: its permission bits without
 // set-user-id and set-group-id, or the default for a new file. link_in_way when a
-// link stands there, cannot_open when something else than a file does.
+// link stands there, not_a_file when something else than a file does.
 inline WriteStatus replacement_mode(int directory, const std::string& name, mode_t& mode) {
   struct stat info;
   if (::fstatat(directory, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -138,7 +140,7 @@ inline WriteStatus replacement_mode(int directory, const std::string& name, mode
     return WriteStatus::ok;
   }
   if (S_ISLNK(info.st_mode)) return WriteStatus::link_in_way;
-  if (!S_ISREG(info.st_mode)) return WriteStatus::cannot_open;
+  if (!S_ISREG(info.st_mode)) return WriteStatus::not_a_file;
   mode = info.st_mode & 0777;
   return WriteStatus::ok;
 }

@@ -72,7 +72,7 @@ WriteStatus WriteFolder::replace(std::string_view from, std::string_view to) {
   struct stat info;
   if (::fstatat(target.directory.get(), target.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(info.st_mode)) return WriteStatus::link_in_way;
-    if (!S_ISREG(info.st_mode)) return WriteStatus::cannot_open;
+    if (!S_ISREG(info.st_mode)) return WriteStatus::not_a_file;
     ::fchmodat(source.directory.get(), source.name.c_str(), info.st_mode & 0777, 0);
   }
   if (::renameat(source.directory.get(), source.name.c_str(), target.directory.get(), target.name.c_str()) != 0)
@@ -118,7 +118,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   struct stat info;
   RemoveStatus status = RemoveStatus::failed;
   if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
-  if (S_ISDIR(info.st_mode)) return RemoveStatus::failed;
+  if (S_ISDIR(info.st_mode)) return RemoveStatus::not_a_file;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), 0) == 0) return RemoveStatus::removed;
   return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;
 }
@@ -129,7 +129,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   struct stat info;
   RemoveStatus status = RemoveStatus::failed;
   if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
-  if (!S_ISDIR(info.st_mode)) return RemoveStatus::failed;
+  if (!S_ISDIR(info.st_mode)) return RemoveStatus::not_a_folder;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), AT_REMOVEDIR) == 0) return RemoveStatus::removed;
   if (errno == ENOTEMPTY || errno == EEXIST) return RemoveStatus::not_empty;
   return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;

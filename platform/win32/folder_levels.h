@@ -27,7 +27,7 @@ inline void append_level(std::string& full, std::string_view level) {
 inline WriteStatus directory_status(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::cannot_open;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::cannot_open;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? WriteStatus::ok : WriteStatus::not_a_folder;
 }
 
 // The full path of relative below folder, each directory level on the way checked
@@ -57,7 +57,7 @@ inline WriteStatus check_target(const std::string& full) {
   const DWORD attributes = win32::get_file_attributes(full);
   if (attributes == INVALID_FILE_ATTRIBUTES) return WriteStatus::ok;
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return WriteStatus::link_in_way;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return WriteStatus::cannot_open;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return WriteStatus::not_a_file;
   return WriteStatus::ok;
 }
 

@@ -102,7 +102,7 @@ bool resolve_for_removal(const std::string& folder, std::string_view relative, s
            : missing                              ? WriteFolder::RemoveStatus::missing
                                                   : WriteFolder::RemoveStatus::failed;
   // A file where a folder level should be: what is to be removed cannot be there.
-  if (resolved == WriteStatus::cannot_open && !missing) status = WriteFolder::RemoveStatus::missing;
+  if (resolved == WriteStatus::not_a_folder) status = WriteFolder::RemoveStatus::missing;
   return false;
 }
 
@@ -114,7 +114,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   RemoveStatus status = RemoveStatus::failed;
   DWORD attributes = 0;
   if (!resolve_for_removal(path_, relative, full, attributes, status)) return status;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveStatus::failed;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return RemoveStatus::not_a_file;
   // A symbolic link to a file is deleted itself by DeleteFileA.
   if (attributes & FILE_ATTRIBUTE_READONLY) win32::set_file_attributes(full, FILE_ATTRIBUTE_NORMAL);
   if (win32::delete_file(full)) return RemoveStatus::removed;
@@ -128,7 +128,7 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   DWORD attributes = 0;
   if (!resolve_for_removal(path_, relative, full, attributes, status)) return status;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return RemoveStatus::failed;
+    return RemoveStatus::not_a_folder;
   if (win32::remove_directory(full)) return RemoveStatus::removed;
   return GetLastError() == ERROR_DIR_NOT_EMPTY ? RemoveStatus::not_empty : RemoveStatus::failed;
 }

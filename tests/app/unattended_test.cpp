@@ -80,38 +80,46 @@ TEST(InstallOptions, AnythingElseIsRefusedWithAReason) {
 
 TEST(RunReport, TheWorstOutcomeDecidesTheExitCode) {
   struct Event {
-    const char* text;
+    RunProblem problem;
     int code;
   };
   const Event events[] = {
-      {pak::FILE_LOCKED_TEXT, EXIT_FILES_NOT_WRITTEN},
-      {pak::LINK_IN_WAY_TEXT, EXIT_FILES_NOT_WRITTEN},
-      {GAME_PACK_UNREADABLE_TEXT, EXIT_FILES_NOT_WRITTEN},
-      {"file path is longer than 259 bytes", EXIT_FILES_NOT_WRITTEN},
-      {FOLDER_MISSING_TEXT, EXIT_FOLDER_NOT_SETTLED},
-      {FOLDER_REFUSED_TEXT, EXIT_FOLDER_NOT_SETTLED},
-      {FOLDER_TOO_LONG_TEXT, EXIT_FOLDER_NOT_SETTLED},
-      {PACKAGE_DAMAGED_TEXT, EXIT_PACKAGE_DAMAGED},
+      {RunProblem::file_not_written, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::link_in_way, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::folder_in_way, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::file_in_way, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::game_pack_unreadable, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::not_written, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::removals_not_done, EXIT_FILES_NOT_WRITTEN},
+      {RunProblem::folder_missing, EXIT_FOLDER_NOT_SETTLED},
+      {RunProblem::folder_refused, EXIT_FOLDER_NOT_SETTLED},
+      {RunProblem::folder_too_long, EXIT_FOLDER_NOT_SETTLED},
+      {RunProblem::package_damaged, EXIT_PACKAGE_DAMAGED},
   };
   for (const Event& event : events) {
+    SCOPED_TRACE(int(event.problem));
     RunReport report;
     report.written("C:\\QRM\\a.dll");
     EXPECT_EQ(report.exit_code(), EXIT_DONE);
-    report.problem(event.text, "C:\\QRM\\b.dll");
-    EXPECT_EQ(report.exit_code(), event.code) << event.text;
+    report.problem(event.problem, "C:\\QRM\\b.dll", "file path is longer than 259 bytes");
+    EXPECT_EQ(report.exit_code(), event.code);
     // A lesser problem afterwards leaves the code as it is.
-    report.problem(pak::FILE_LOCKED_TEXT, "C:\\QRM\\c.dll");
-    EXPECT_EQ(report.exit_code(), event.code) << event.text;
+    report.problem(RunProblem::file_not_written, "C:\\QRM\\c.dll");
+    EXPECT_EQ(report.exit_code(), event.code);
     EXPECT_EQ(report.problem_lines().size(), 2u);
   }
   RunReport report;
   report.written("C:\\\xB9\x43\xC0\xB8\\a.dll");
   report.merged("C:\\QRM\\data.pak");
-  report.problem(pak::FILE_LOCKED_TEXT, "C:\\QRM\\b\ndll");
+  report.removed("C:\\QRM\\data.pak\\old.map");
+  report.problem(RunProblem::file_not_written, "C:\\QRM\\b\ndll");
+  report.problem(RunProblem::not_written, "C:\\QRM\\c.dll", "EnCode stream does not decode: cut short");
   EXPECT_EQ(report.log_text(),
             "written C:\\遊戲\\a.dll\n"
             "merged C:\\QRM\\data.pak\n"
+            "removed C:\\QRM\\data.pak\\old.map\n"
             "failed C:\\QRM\\b dll: cannot be written (locked by a running program, no access or disk full)\n"
+            "failed C:\\QRM\\c.dll: EnCode stream does not decode: cut short\n"
             "result 4\n");
 }
 
@@ -177,6 +185,8 @@ TEST_F(UnattendedTest, AGameThatDoesNotCloseInTimeGivesItsExitCodeAndNothingIsWr
   EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
   ASSERT_EQ(report.problem_lines().size(), 1u);
   EXPECT_NE(report.problem_lines()[0].find("the game still ran"), std::string::npos);
+  // The line names the folder the run waited to write into.
+  EXPECT_EQ(report.problem_lines()[0].rfind("refused " + game.string() + ": ", 0), 0u) << report.problem_lines()[0];
 }
 
 TEST_F(UnattendedTest, TheFolderOptionWinsOverTheProposedOne) {
@@ -229,10 +239,47 @@ TEST_F(UnattendedTest, AFileThatCannotBeWrittenIsLoggedAndTheOthersAreWritten) {
   EXPECT_EQ(run(options), EXIT_FILES_NOT_WRITTEN);
   EXPECT_EQ(read_bytes(game / "free.txt"), "written");
   ASSERT_EQ(report.problem_lines().size(), 1u);
-  EXPECT_EQ(report.problem_lines()[0].rfind("failed ", 0), 0u);
-  EXPECT_NE(report.problem_lines()[0].find("blocked.txt"), std::string::npos);
+  EXPECT_EQ(report.problem_lines()[0],
+            "refused " + game.string() + "\\blocked.txt: a folder stands where the file should be");
   EXPECT_NE(report.log_text().find("written "), std::string::npos);
   EXPECT_NE(report.log_text().find("result 4\n"), std::string::npos);
+}
+
+TEST_F(UnattendedTest, RemovalsAreLoggedOrReportedAsNotDone) {
+  package.add("dll.pak", make_pack({{"new.txt", "new"}}));
+  write_bytes(game / "sound.pak", make_pack({{"s1", "1"}, {"s2", "2"}}));
+  configure("[inst]\r\ndir=" + game.string() +
+            "\r\n[remove]\r\nfile=gone.txt\r\n[remove_pack0]\r\nname=sound\r\nentry=s1\r\n");
+  InstallOptions options;
+  options.silent = true;
+  {
+    SCOPED_TRACE("a write before them failed");
+    write_bytes(game / "gone.txt", "g");
+    std::filesystem::create_directories(game / "new.txt");
+    EXPECT_EQ(run(options), EXIT_FILES_NOT_WRITTEN);
+    EXPECT_TRUE(std::filesystem::exists(game / "gone.txt"));
+    ASSERT_EQ(report.problem_lines().size(), 2u);
+    EXPECT_EQ(report.problem_lines()[0].rfind("refused " + game.string() + "\\new.txt: a folder stands", 0), 0u)
+        << report.problem_lines()[0];
+    EXPECT_EQ(report.problem_lines()[1].rfind("failed " + game.string() + ": removals not done", 0), 0u)
+        << report.problem_lines()[1];
+  }
+  {
+    SCOPED_TRACE("the cause gone");
+    std::filesystem::remove(game / "new.txt");
+    report = RunReport();
+    EXPECT_EQ(run(options), EXIT_DONE);
+    EXPECT_FALSE(std::filesystem::exists(game / "gone.txt"));
+    const std::vector<std::string> expected = {"written " + game.string() + "\\new.txt",
+                                               "removed " + game.string() + "\\sound.pak\\s1",
+                                               "removed " + game.string() + "\\gone.txt"};
+    EXPECT_EQ(report.lines(), expected);
+  }
+}
+
+TEST(InstallUsage, ListsEveryExitCode) {
+  for (int code = EXIT_DONE; code <= EXIT_GAME_RUNNING; ++code)
+    EXPECT_NE(std::string(INSTALL_USAGE).find(" " + std::to_string(code) + " "), std::string::npos) << code;
 }
 
 TEST_F(UnattendedTest, TheLogIsWrittenWhereAsked) {

@@ -9,7 +9,10 @@
 #include <sys/stat.h>
 #endif
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "app/run_messages.h"
 #include "app/update_dialog.h"
 #include "pak/write_messages.h"
+#include "platform/files.h"
 #include "tests/app/recording_view.h"
 #include "tests/app/test_files.h"
 
@@ -155,6 +159,39 @@ TEST_F(UpdateRunTest, ThePayloadIsWrittenBeforeTheMergesOpenTheirTargets) {
   EXPECT_EQ(entry_of(game_pack, "old.txt"), "old");
   EXPECT_EQ(entry_of(game_pack, "new.txt"), "new");
   EXPECT_FALSE(std::filesystem::exists(scratch.path() / "game" / "data"));
+}
+
+TEST_F(UpdateRunTest, WhatStandsInAFilesWayIsNamedAsSuch) {
+  const auto game = scratch.path() / "game";
+  struct Case {
+    const char* what;
+    std::string entry;
+    std::function<void()> plant;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"a folder where the file should be", "blocked.txt",
+       [&] { std::filesystem::create_directories(game / "blocked.txt" / "inside"); }, pak::FOLDER_IN_WAY_TEXT},
+      {"a file where a folder should be", "bin\\tool.dat", [&] { write_bytes(game / "bin", "stray"); },
+       pak::FILE_IN_WAY_TEXT},
+#ifndef _WIN32
+      {"a link where the file should be", "linked.txt",
+       [&] { std::filesystem::create_symlink(scratch.path() / "elsewhere", game / "linked.txt"); },
+       pak::LINK_IN_WAY_TEXT},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(game);
+    std::filesystem::create_directories(game);
+    c.plant();
+    package.add("dll.pak", make_pack({{c.entry, "x"}}));
+    RecordingView run;
+    run_update(run);
+    ASSERT_EQ(run.messages.size(), 1u);
+    EXPECT_EQ(run.messages[0].text, c.text);
+    EXPECT_EQ(run.messages[0].caption, game.string() + "\\" + c.entry);
+  }
 }
 
 TEST_F(UpdateRunTest, AFileThatCannotBeWrittenGoesToTheMessageBoxAndTheRunGoesOn) {
@@ -408,7 +445,8 @@ TEST_F(UpdateRunTest, ProgressCountsBytesToTheEndAndSaysWhatIsWritten) {
   EXPECT_GE(view.progress.back().total, big.size() + 5000);
   EXPECT_EQ(view.progress.back().activity, RUN_DONE_TEXT);
   const std::string game = (scratch.path() / "game").string();
-  EXPECT_EQ(activities.count(std::string(WRITING_TEXT) + game + "\\\\sub\\big.bin"), 1u);
+  // One separator between the folder and the file, as on disk.
+  EXPECT_EQ(activities.count(std::string(WRITING_TEXT) + game + "\\sub\\big.bin"), 1u);
   EXPECT_EQ(activities.count(std::string(MERGING_TEXT) + game + "\\data.pak"), 1u);
 }
 
@@ -503,7 +541,7 @@ TEST_F(RemovalRunTest, EntriesLeaveInTheMergeRebuildAndLooseFilesAfterThePayload
   EXPECT_EQ(tree_of(game), (std::set<std::string>{"new.txt", "data.pak", "sound.pak", "kept", "kept/mine.txt"}));
 }
 
-TEST_F(RemovalRunTest, AFileThatCannotBeDeletedIsReportedLikeALockedFile) {
+TEST_F(RemovalRunTest, AFolderWhereAFileIsToBeDeletedIsNamedAsSuch) {
   const auto game = scratch.path() / "game";
   std::filesystem::create_directories(game / "stuck.txt" / "inside");  // a folder: no file to delete
   write_bytes(game / "free.txt", "f");
@@ -512,7 +550,7 @@ TEST_F(RemovalRunTest, AFileThatCannotBeDeletedIsReportedLikeALockedFile) {
   run_update(view);
 
   ASSERT_EQ(view.messages.size(), 1u);
-  EXPECT_EQ(view.messages[0].text, pak::FILE_LOCKED_TEXT);
+  EXPECT_EQ(view.messages[0].text, pak::FOLDER_IN_WAY_TEXT);
   EXPECT_EQ(view.messages[0].caption, game.string() + "\\stuck.txt");
   EXPECT_FALSE(std::filesystem::exists(game / "free.txt"));
 }
@@ -531,9 +569,112 @@ TEST_F(RemovalRunTest, AnUnsafeRecordRefusesThePackageBeforeAnythingIsWritten) {
   EXPECT_EQ(read_bytes(scratch.path() / "outside.txt"), "o");
 }
 
+// Seconds that a run takes on a configuration of sections [remove_pack0] to
+// [remove_pack{count - 1}], each naming its own pack, none of them present.
+double seconds_for_removal_packs(RecordingView& view, int count) {
+  std::string text = "[inst]\r\n";
+  for (int n = 0; n < count; ++n)
+    text += "[remove_pack" + std::to_string(n) + "]\r\nname=p" + std::to_string(n) + "\r\nentry=e.txt\r\n";
+  update_ini.clear();
+  update_ini.parse(text.data(), std::int32_t(text.size()));
+  const auto start = std::chrono::steady_clock::now();
+  run_update(view);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(RemovalRunTest, ManyRemovalPacksTakeTimeInProportionToTheirNumber) {
+  RecordingView small, large;
+  const double small_seconds = seconds_for_removal_packs(small, 10000);
+  const double large_seconds = seconds_for_removal_packs(large, 80000);
+  EXPECT_TRUE(small.messages.empty());
+  EXPECT_TRUE(large.messages.empty());
+  std::printf("removal packs: 10,000 in %.2f s, 80,000 in %.2f s\n", small_seconds, large_seconds);
+  // Eight times the sections: about eight times the time, not sixty-four.
+  EXPECT_LT(large_seconds, 20 * small_seconds + 0.5);
+}
+
 TEST_F(RemovalRunTest, RemovalSectionsAreNoMergePacks) {
   configure("[remove_pack0]\r\nname=data\r\n[pack1]\r\nname=x\r\n");
   EXPECT_EQ(count_merge_packs(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A package that turns the game pack "old" into loose files and moves the loose file
+// "loose.txt" into the game pack "data", on a game folder that has both.
+class RemovalAfterFailureTest : public UpdateRunTest {
+ protected:
+  void SetUp() override {
+    UpdateRunTest::SetUp();
+    package.add("dll.pak", make_pack({{"old\\a.txt", "a from the old pack"}, {"bin\\tool.dat", "tool"}}));
+    package.add("data.pak", make_pack({{"loose.txt", "now in the pack"}}));
+    write_bytes(game() / "old.pak", old_pack);
+    write_bytes(game() / "loose.txt", "loose");
+    write_bytes(game() / "data.pak", data_pack);
+    configure(
+        "[pack0]\r\nname=data\r\n"
+        "[remove]\r\nfile=old.pak\r\nfile=loose.txt\r\n"
+        "[remove_pack0]\r\nname=data\r\nentry=gone.txt\r\n");
+  }
+  std::filesystem::path game() const { return scratch.path() / "game"; }
+
+  const std::string old_pack = make_pack({{"a.txt", "a"}});
+  const std::string data_pack = make_pack({{"gone.txt", "g"}, {"kept.txt", "k"}});
+};
+
+TEST_F(RemovalAfterFailureTest, RemovalsWaitForEveryWriteBeforeThem) {
+  struct Case {
+    const char* what;
+    std::function<void()> fault;
+    std::function<void()> repair;
+  };
+  const Case cases[] = {
+      {"a payload file on a full disk", [] { platform::inject_write_failure_after(5); },
+       [] { platform::inject_write_failure_after(-1); }},
+      {"a stray file where the payload expects a folder", [&] { write_bytes(game() / "bin", "stray"); },
+       [&] { std::filesystem::remove(game() / "bin"); }},
+      {"the merge's rebuild on a full disk",
+       // The payload's files are written whole, then the rebuilt pack runs out of room.
+       [] { platform::inject_write_failure_after(std::int64_t(std::string("a from the old pack").size() + 4 + 20)); },
+       [] { platform::inject_write_failure_after(-1); }},
+      {"a damaged game pack", [&] { write_bytes(game() / "data.pak", "\x7F damaged"); },
+       [&] { write_bytes(game() / "data.pak", data_pack); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(game() / "old");
+    std::filesystem::remove_all(game() / "bin");
+    write_bytes(game() / "old.pak", old_pack);
+    write_bytes(game() / "loose.txt", "loose");
+    write_bytes(game() / "data.pak", data_pack);
+    RecordingView failed;
+    c.fault();
+    run_update(failed);
+    c.repair();
+    ASSERT_GE(failed.messages.size(), 2u);
+    EXPECT_EQ(failed.messages.back().text, REMOVALS_NOT_DONE_TEXT);
+    // The old files and entries stay.
+    EXPECT_EQ(read_bytes(game() / "old.pak"), old_pack);
+    EXPECT_EQ(read_bytes(game() / "loose.txt"), "loose");
+    EXPECT_NE(entry_of(game() / "data.pak", "gone.txt"), "<missing>");
+    ASSERT_FALSE(failed.progress.empty());
+    EXPECT_EQ(failed.progress.back().activity, RUN_INCOMPLETE_TEXT + std::to_string(failed.messages.size()));
+
+    // Run again once the cause is gone: everything is written, then removed.
+    RecordingView again;
+    run_update(again);
+    EXPECT_TRUE(again.messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(game() / "old.pak"));
+    EXPECT_FALSE(std::filesystem::exists(game() / "loose.txt"));
+    EXPECT_EQ(read_bytes(game() / "old" / "a.txt"), "a from the old pack");
+    EXPECT_EQ(entry_of(game() / "data.pak", "loose.txt"), "now in the pack");
+    EXPECT_EQ(entry_of(game() / "data.pak", "gone.txt"), "<missing>");
+    EXPECT_EQ(entry_of(game() / "data.pak", "kept.txt"), "k");
+    ASSERT_FALSE(again.progress.empty());
+    EXPECT_EQ(again.progress.back().activity, RUN_DONE_TEXT);
+  }
 }
 
 }  // namespace

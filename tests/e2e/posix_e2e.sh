@@ -249,7 +249,7 @@ check "/S: exit code 0" test "$(cat "$work/silent.rc")" = 0
 check "/S: shows nothing" test ! -s "$work/silent.out"
 check "/S: payload written as the dialog writes it" same_files "$work/expected/payload" "$t/game"
 check "/S: merged pack as the dialog merges it" cmp "$work/expected/data.pak" "$t/game/data.pak"
-check "/S: log lists a written file" has_line "$t/install.log" "written $t/game\\\\config\\keys.ini"
+check "/S: log lists a written file" has_line "$t/install.log" "written $t/game\\config\\keys.ini"
 check "/S: log lists the merged pack" has_line "$t/install.log" "merged $t/game\\data.pak"
 check "/S: log ends with the result" has_line "$t/install.log" "result 0"
 
@@ -269,11 +269,13 @@ check "/D= with a space: payload there" same_files "$work/expected/payload" "$t/
 t=$work/silent-locked
 "$make_game" "$pak" "$t/win" "$t/game" >/dev/null
 rm "$t/game/readme.txt"
-mkdir -p "$t/game/readme.txt/inside"  # a folder where the file goes: it cannot be written
+mkdir -p "$t/game/readme.txt/inside"  # a folder where the file goes: it cannot be written, and is named
 run_silent "$updater" "$t/win" silent-locked /S --log "$t/install.log"
 check "unwritable file: exit code 4" test "$(cat "$work/silent-locked.rc")" = 4
-check "unwritable file: on stderr" contains "$work/silent-locked.err" "failed $t/game\\\\readme.txt"
-check "unwritable file: in the log" contains "$t/install.log" "failed $t/game\\\\readme.txt"
+check "unwritable file: on stderr" contains "$work/silent-locked.err" \
+  "refused $t/game\\readme.txt: a folder stands where the file should be"
+check "unwritable file: in the log" contains "$t/install.log" \
+  "refused $t/game\\readme.txt: a folder stands where the file should be"
 check "unwritable file: the other files are written" cmp "$work/expected/payload/config/keys.ini" \
   "$t/game/config/keys.ini"
 check "unwritable file: the pack is merged" cmp "$work/expected/data.pak" "$t/game/data.pak"

@@ -251,7 +251,7 @@ run_silent silent-locked "$bundled" /S '/LOG=C:\locked.log'
 touch "$WINEPREFIX/drive_c/release"
 wait_exit "$hold_pid" || kill "$hold_pid" 2>/dev/null
 check "silent locked: exit code 4" test "$(cat "$work/silent-locked.rc")" = 4
-check "silent locked: log line" grep -q '^failed C:\\PakDemo\\\\readme.txt' "$WINEPREFIX/drive_c/locked.log"
+check "silent locked: log line" grep -q '^failed C:\\PakDemo\\readme.txt' "$WINEPREFIX/drive_c/locked.log"
 check "silent locked: other entries written" diff -r -x readme.txt "$work/linux/game" "$game"
 
 echo "$failures failed"

@@ -102,7 +102,7 @@ TEST_F(StagingTest, ReadOnlyFileIsReplaced) {
   EXPECT_TRUE(reporter.problems.empty());
 }
 
-TEST_F(StagingTest, UnwritableFileGivesTheMessageAndTheRunGoesOn) {
+TEST_F(StagingTest, AFolderInAFilesPlaceGivesItsMessageAndTheRunGoesOn) {
   open_loose();
   // A directory where the file should go: nothing can replace it.
   fs::create_directories(dir.path() / "out" / "blocked.bin" / "inner");
@@ -110,7 +110,8 @@ TEST_F(StagingTest, UnwritableFileGivesTheMessageAndTheRunGoesOn) {
   target.stage_entry("blocked.bin", bytes.data(), std::uint32_t(bytes.size()));
   target.stage_entry("next.bin", bytes.data(), std::uint32_t(bytes.size()));
   ASSERT_EQ(reporter.problems.size(), 1u);
-  EXPECT_EQ(reporter.problems[0].text, pak::FILE_LOCKED_TEXT);
+  // Named as what it is, not as a locked file.
+  EXPECT_EQ(reporter.problems[0].text, pak::FOLDER_IN_WAY_TEXT);
   EXPECT_EQ(reporter.problems[0].path, (dir / "out") + "\\blocked.bin");
   EXPECT_EQ(read_bytes(out_file("next.bin")), bytes);
 }
