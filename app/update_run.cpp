@@ -1,12 +1,19 @@
-// The update run: writes the payload into install_dir and merges the configured
-// packs into the game's packs. Every write lands inside the install folder: the run
-// settles that folder first and refuses one it cannot trust, takes its packs from the
-// update package only, and checks them all before anything is written.
+// The update run, in its steps (run_update lists them in order):
+//   plan            what the configuration asks for: merge packs, removal records
+//   settle folder   the install folder, refused unless it can be trusted
+//   check package   every pack the run takes from the update package, opened once
+//   wait for game   nothing is written while the game runs
+//   write payload   the payload's entries as files in the install folder
+//   merge packs     each configured pack into the game's pack of its name
+//   remove          the removal records, only when every write before succeeded
+//   report          "done", or the number of problems
+// Every write lands inside the install folder: its packs come from the update package
+// only, and are all checked before anything is written.
 
 #include "app/update_run.h"
 
-#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +21,8 @@
 #include "app/removals.h"
 #include "app/resource.h"
 #include "app/run_messages.h"
+#include "app/run_notes.h"
+#include "app/run_progress.h"
 #include "app/run_report.h"
 #include "pak/entry_path.h"
 #include "pak/pack_walk.h"
@@ -24,44 +33,6 @@
 namespace {
 
 constexpr std::uint32_t SLOT_COUNT = 5;
-
-// What the run tells the user and the log: every problem goes to the view's message
-// box (the path as caption) and to the report, as the outcome it is; the count of
-// problems decides whether the removals may run and what the run says at its end.
-class RunNotes final : public WriteProblemReporter {
- public:
-  explicit RunNotes(DialogView& view) : view_(view), report_(active_run_report()) {}
-  void problem(RunProblem problem, const std::string& path, const std::string& detail = {}) {
-    ++problems_;
-    const char* shown = text_of(problem).shown;
-    view_.message_box(shown != nullptr ? std::string_view(shown) : std::string_view(detail), path);
-    if (report_ != nullptr) report_->problem(problem, path, detail);
-  }
-  void report(const std::string& text, const std::string& path) override {
-    problem(RunProblem::not_written, path, text);
-  }
-  void write_failed(platform::WriteStatus status, const std::string& path) override {
-    problem(problem_of(status), path);
-  }
-  void written(const std::string& path) override {
-    if (report_ != nullptr) report_->written(path);
-  }
-  void merged(const std::string& path) {
-    if (report_ != nullptr) report_->merged(path);
-  }
-  void removed(const std::string& path) {
-    if (report_ != nullptr) report_->removed(path);
-  }
-  void folder(const std::string& path) {
-    if (report_ != nullptr) report_->set_folder(path);
-  }
-  int problems() const { return problems_; }
-
- private:
-  DialogView& view_;
-  RunReport* report_;
-  int problems_ = 0;
-};
 
 std::string pack_section(int n) { return "[pack" + std::to_string(n) + "]"; }
 
@@ -86,8 +57,9 @@ bool is_drive_root(std::string_view folder) {
          ((folder[0] >= 'A' && folder[0] <= 'Z') || (folder[0] >= 'a' && folder[0] <= 'z'));
 }
 
-// Opens the install folder, or says in the message box why it cannot be written to.
-bool open_install_folder(RunNotes& notes, platform::WriteFolder& folder, std::string& folder_path) {
+// Step: settles the install folder and opens it for writing, or says why it cannot
+// be written to.
+bool settle_folder(RunNotes& notes, platform::WriteFolder& folder, std::string& folder_path) {
   folder_path = folder_of(install_dir);
   if (folder_path.empty() || is_drive_root(folder_path)) {
     notes.problem(RunProblem::folder_refused, install_dir);
@@ -116,24 +88,67 @@ bool is_plain_pack_name(std::string_view name) {
          name.size() + 4 <= PAK_MAX_PATH_LENGTH;
 }
 
-// Checks the packs the run takes from the update package before anything is written:
-// the payload, when there is one, must be readable, and every configured merge pack
-// must be named plainly, be there and be readable.
-bool package_is_sound(RunNotes& notes) {
-  PakArchive pack;
-  if (pack.open_package("dll", SLOT_COUNT) != 1) {
+// What the configuration asks the run to do, read before anything else.
+struct RunPlan {
+  std::vector<std::string> merges;  // names of "[pack0]", "[pack1]", ... in order
+  pak::RemovalPlan removals;
+  bool removals_sound = true;
+  std::string removal_problem;  // why the removal records were refused
+  // Packs rebuilt for their removals after the merges: every pack with removals but
+  // the last merge's, which takes its removals in its own rebuild.
+  std::vector<std::string> removal_packs;
+};
+
+// Step: reads the merge packs and removal records of update_ini.
+void read_plan(RunPlan& plan) {
+  plan.merges = merge_pack_names();
+  plan.removals_sound = pak::read_removals(update_ini, plan.removals, plan.removal_problem);
+}
+
+// The packs with removals but the last merge's: they are rebuilt for their removals
+// after the merges.
+std::vector<std::string> packs_rebuilt_for_removals(const RunPlan& plan, const pak::PackRemovalIndex& index) {
+  std::vector<std::string> packs;
+  const std::string last_merge = plan.merges.empty() ? std::string() : folded_name(plan.merges.back());
+  for (const std::string& name : index.names())
+    if (plan.merges.empty() || folded_name(name) != last_merge) packs.push_back(name);
+  return packs;
+}
+
+// The packs of the update package, opened once by the check and used by the steps
+// after it.
+struct Package {
+  PakArchive payload;
+  std::vector<std::unique_ptr<PakArchive>> merges;  // one for each name of RunPlan::merges
+};
+
+// Step: opens the packs the run takes from the update package before anything is
+// written: the payload, when there is one, must be readable, and every configured
+// merge pack must be named plainly, be there and be readable. The removal records
+// must be sound too.
+bool check_package(RunNotes& notes, const RunPlan& plan, Package& package) {
+  package.payload.reporter = &notes;
+  if (package.payload.open_package("dll", SLOT_COUNT) != 1) {
     notes.problem(RunProblem::package_damaged, "DLL.PAK");
     return false;
   }
-  for (int n = 0; const char* name = merge_pack_name(n); ++n) {
+  for (std::size_t n = 0; n < plan.merges.size(); ++n) {
+    const std::string& name = plan.merges[n];
     if (!is_plain_pack_name(name)) {
-      notes.problem(RunProblem::package_damaged, pack_section(n) + " name=" + name);
+      notes.problem(RunProblem::package_damaged, pack_section(int(n)) + " name=" + name);
       return false;
     }
-    if (pack.open_package(name, SLOT_COUNT) != 1 || pack.is_open != 1) {
-      notes.problem(RunProblem::package_damaged, std::string(name) + ".pak");
+    auto pack = std::make_unique<PakArchive>();
+    pack->reporter = &notes;
+    if (pack->open_package(name.c_str(), SLOT_COUNT) != 1 || pack->is_open != 1) {
+      notes.problem(RunProblem::package_damaged, name + ".pak");
       return false;
     }
+    package.merges.push_back(std::move(pack));
+  }
+  if (!plan.removals_sound) {
+    notes.problem(RunProblem::package_damaged, plan.removal_problem);
+    return false;
   }
   return true;
 }
@@ -157,12 +172,12 @@ std::uint64_t decoded_bytes(const PakArchive& pack) {
 
 // The bytes the whole run will write: the payload's files, and for each merge the
 // rebuilt pack (about the old pack and the merged entries) or the loose files.
-std::uint64_t planned_bytes(platform::WriteFolder& folder, const PakArchive& payload) {
-  std::uint64_t total = decoded_bytes(payload);
-  for (int n = 0; const char* name = merge_pack_name(n); ++n) {
-    PakArchive target, source;
-    source.open_package(name, SLOT_COUNT);
-    if (target.open_in(folder, name, SLOT_COUNT, 0) == 1 && target.is_open == 1)
+std::uint64_t planned_bytes(platform::WriteFolder& folder, const RunPlan& plan, const Package& package) {
+  std::uint64_t total = decoded_bytes(package.payload);
+  for (std::size_t n = 0; n < plan.merges.size(); ++n) {
+    const PakArchive& source = *package.merges[n];
+    PakArchive target;
+    if (target.open_in(folder, plan.merges[n], SLOT_COUNT, 0) == 1 && target.is_open == 1)
       total += target.view_size + source.view_size;
     else
       total += decoded_bytes(source);
@@ -170,41 +185,7 @@ std::uint64_t planned_bytes(platform::WriteFolder& folder, const PakArchive& pay
   return total;
 }
 
-// Turns the pack code's progress into the view's: bytes of the whole run, and the
-// file or pack being written.
-class RunProgress final : public ProgressListener {
- public:
-  RunProgress(DialogView& view, std::uint64_t total) : view_(view), total_(total) {}
-  void progress(std::uint64_t, std::uint64_t) override {}
-  void item(const std::string& path) override {
-    activity_ = prefix_ + path;
-    show();
-  }
-  void wrote(std::uint64_t bytes) override {
-    done_ += bytes;
-    show();
-  }
-  // What the items from now on are: files written, or packs merged.
-  void set_prefix(const char* prefix) { prefix_ = prefix; }
-  // The end of the run: the bar full, and "done" only when nothing failed, else the
-  // number of problems.
-  void finish(int problems) {
-    done_ = total_ = std::max(done_, total_);
-    activity_ = problems == 0 ? std::string(RUN_DONE_TEXT) : RUN_INCOMPLETE_TEXT + std::to_string(problems);
-    show();
-  }
-
- private:
-  void show() { view_.show_run_progress(std::min(done_, total_), total_, activity_); }
-
-  DialogView& view_;
-  std::uint64_t total_;
-  std::uint64_t done_ = 0;
-  std::string prefix_;
-  std::string activity_;
-};
-
-// Waits while the game still runs, saying so. False when the user stopped the run.
+// Step: waits while the game still runs, saying so. False when the user stopped the run.
 bool wait_for_game(DialogView& view) {
   bool told = false;
   while (game_still_running()) {
@@ -216,31 +197,110 @@ bool wait_for_game(DialogView& view) {
   return !view.stop_requested();
 }
 
+// What the writing steps share: where they write, and whom they tell.
+struct RunTarget {
+  DialogView& view;
+  RunNotes& notes;
+  RunProgress& progress;
+  platform::WriteFolder& folder;
+  const std::string& folder_path;
+};
+
+// Step: writes every entry of the payload as a file below the install folder.
+void write_payload(RunTarget& run, PakArchive& payload) {
+  run.progress.set_prefix(WRITING_TEXT);
+  PakArchive installation;
+  installation.reporter = &run.notes;
+  installation.progress = &run.progress;
+  if (installation.open_in(run.folder, "", SLOT_COUNT, 1) == 1)
+    installation.import_pack(payload);
+  else
+    run.notes.problem(RunProblem::game_pack_unreadable, run.folder_path + "\\.pak");
+}
+
+// Step: merges the package's pack source into the game's pack name: a rebuild of the
+// pack, or loose files below name when the game has no such pack. With removals, the
+// entries listed for the pack leave in the same rebuild.
+void merge_pack(RunTarget& run, const std::string& name, PakArchive& source, const pak::PackRemovalIndex* removals) {
+  pack_path = run.folder_path + "\\";
+  join_path(pack_path, name);
+  PakArchive target;
+  target.reporter = &run.notes;
+  target.progress = &run.progress;
+  run.progress.set_prefix(MERGING_TEXT);
+  if (target.open_in(run.folder, name, SLOT_COUNT, 0) != 1) {
+    run.notes.problem(RunProblem::game_pack_unreadable, pack_path + ".pak");
+    return;
+  }
+  if (target.is_open != 1) run.progress.set_prefix(WRITING_TEXT);
+  std::vector<std::string> removed;
+  if (removals != nullptr) removed = stage_pack_removals(target, *removals, name);
+  const std::string shown_pack = target.base_path + ".pak";
+  if (target.import_pack(source) == 1 && !target.rebuilt_path.empty()) {
+    run.notes.merged(target.rebuilt_path);
+    // An entry the merge brings again is replaced, not removed.
+    for (const std::string& entry : removed)
+      if (source.find_record(entry.c_str()) == nullptr) run.notes.removed(shown_pack + "\\" + entry);
+  }
+}
+
+// Rebuilds the game's pack name without the entries listed for it.
+void remove_pack_entries(RunTarget& run, const std::string& name, const pak::PackRemovalIndex& removals) {
+  PakArchive target;
+  target.reporter = &run.notes;
+  target.progress = &run.progress;
+  if (target.open_in(run.folder, name, SLOT_COUNT, 0) != 1) {
+    run.notes.problem(RunProblem::game_pack_unreadable, run.folder_path + "\\" + name + ".pak");
+    return;
+  }
+  const auto removed = stage_pack_removals(target, removals, name);
+  if (removed.empty()) return;
+  const std::string shown_pack = target.base_path + ".pak";
+  if (target.rebuild((target.base_path + "temp").c_str(), 1) == 1)
+    for (const std::string& entry : removed) run.notes.removed(shown_pack + "\\" + entry);
+}
+
 // Deletes the listed loose files, then the listed folders that are empty by then. A
 // file that is not there is no error; one that cannot be deleted is a problem like a
 // file that cannot be written, and the run goes on. A folder that still holds
 // something stays.
-void delete_loose_files(platform::WriteFolder& folder, const std::string& folder_path, const pak::RemovalPlan& plan,
-                        RunNotes& notes) {
+void delete_loose_files(RunTarget& run, const pak::RemovalPlan& plan) {
   auto remove = [&](platform::WriteFolder::RemoveStatus status, const std::string& relative) {
-    const std::string path = folder_path + "\\" + relative;
+    const std::string path = run.folder_path + "\\" + relative;
     if (RunProblem problem; problem_of(status, problem))
-      notes.problem(problem, path);
+      run.notes.problem(problem, path);
     else if (status == platform::WriteFolder::RemoveStatus::removed)
-      notes.removed(path);
+      run.notes.removed(path);
   };
-  for (const std::string& file : plan.files) remove(folder.remove_file(file), file);
-  for (const std::string& directory : plan.directories) remove(folder.remove_empty_directory(directory), directory);
+  for (const std::string& file : plan.files) remove(run.folder.remove_file(file), file);
+  for (const std::string& directory : plan.directories) remove(run.folder.remove_empty_directory(directory), directory);
+}
+
+// Step: the removals, only when every write before them succeeded, so that no file
+// or entry goes whose replacement was not written; otherwise they wait for the next
+// run. position is the progress bar's position after the merges.
+void remove_old(RunTarget& run, const RunPlan& plan, const pak::PackRemovalIndex& index, int position) {
+  if (plan.removals.empty()) return;
+  if (run.notes.problems() > 0) {
+    run.notes.problem(RunProblem::removals_not_done, run.folder_path);
+    return;
+  }
+  run.progress.set_prefix(MERGING_TEXT);
+  for (const std::string& name : plan.removal_packs) {
+    remove_pack_entries(run, name, index);
+    run.view.set_progress_position(++position);
+  }
+  delete_loose_files(run, plan.removals);
 }
 
 }  // namespace
 
 std::function<bool()> game_still_running = [] { return platform::game_window_exists(GAME_WINDOW_CLASS); };
 
-int count_merge_packs() {
-  int count = 0;
-  while (merge_pack_name(count)) ++count;
-  return count;
+std::vector<std::string> merge_pack_names() {
+  std::vector<std::string> names;
+  while (const char* name = merge_pack_name(int(names.size()))) names.emplace_back(name);
+  return names;
 }
 
 void join_path(std::string& buffer, std::string_view name) {
@@ -250,106 +310,36 @@ void join_path(std::string& buffer, std::string_view name) {
 
 int run_update(DialogView& view) {
   RunNotes notes(view);
-  const int count = count_merge_packs();
-  // Removal records (an extension of the package): packs rebuilt for removals count as
-  // merges for the progress bar. The last merge's pack takes its removals in its own
-  // rebuild; every other pack with removals is rebuilt for them after the merges.
-  pak::RemovalPlan removals;
-  std::string removal_problem;
-  const bool removals_sound = pak::read_removals(update_ini, removals, removal_problem);
-  const pak::PackRemovalIndex removal_index(removals);
-  const std::string last_merge = count > 0 ? folded_name(merge_pack_name(count - 1)) : std::string();
-  std::vector<std::string> removal_packs;
-  for (const std::string& name : removal_index.names())
-    if (count == 0 || folded_name(name) != last_merge) removal_packs.push_back(name);
-  view.set_progress_range(count + int(removal_packs.size()));
+  RunPlan plan;
+  read_plan(plan);
+  const pak::PackRemovalIndex removal_index(plan.removals);
+  plan.removal_packs = packs_rebuilt_for_removals(plan, removal_index);
+  const int merge_count = int(plan.merges.size());
+  // Packs rebuilt for removals count as merges on the progress bar.
+  view.set_progress_range(merge_count + int(plan.removal_packs.size()));
 
   platform::WriteFolder folder;
   std::string folder_path;
-  if (!open_install_folder(notes, folder, folder_path) || !package_is_sound(notes)) return RUN_DONE;
-  if (!removals_sound) {
-    notes.problem(RunProblem::package_damaged, removal_problem);
-    return RUN_DONE;
-  }
+  if (!settle_folder(notes, folder, folder_path)) return RUN_DONE;
+  Package package;
+  if (!check_package(notes, plan, package)) return RUN_DONE;
   // The game's files are not touched while it runs; once writing starts, the run
   // cannot be stopped.
   if (!wait_for_game(view)) return RUN_STOPPED;
   view.enable_control(IDCANCEL, false);
 
-  PakArchive payload;
-  payload.reporter = &notes;
-  payload.open_package("dll", SLOT_COUNT);
-  RunProgress progress(view, planned_bytes(folder, payload));
-  progress.set_prefix(WRITING_TEXT);
-  {
-    PakArchive installation;
-    installation.reporter = &notes;
-    installation.progress = &progress;
-    if (installation.open_in(folder, "", SLOT_COUNT, 1) == 1)
-      installation.import_pack(payload);
-    else
-      notes.problem(RunProblem::game_pack_unreadable, folder_path + "\\.pak");
-    installation.close();
-  }
-
-  for (int n = 0; const char* name_value = merge_pack_name(n); ++n) {
-    const std::string name = name_value;
-    pack_path = folder_path + "\\";
-    join_path(pack_path, name);
-    PakArchive target;
-    target.reporter = &notes;
-    target.progress = &progress;
-    // A merge into a pack rebuilds it; one without a game pack writes files.
-    progress.set_prefix(MERGING_TEXT);
-    if (target.open_in(folder, name, SLOT_COUNT, 0) == 1) {
-      if (target.is_open != 1) progress.set_prefix(WRITING_TEXT);
-      PakArchive source;
-      source.reporter = &notes;
-      source.open_package(name.c_str(), SLOT_COUNT);
-      // Removals ride in the last merge's rebuild when every write before it succeeded:
-      // nothing is written after it, and its rebuild replaces the pack in one step.
-      std::vector<std::string> removed;
-      if (n == count - 1 && notes.problems() == 0) removed = stage_pack_removals(target, removal_index, name);
-      const std::string shown_pack = target.base_path + ".pak";
-      if (target.import_pack(source) == 1 && !target.rebuilt_path.empty()) {
-        notes.merged(target.rebuilt_path);
-        for (const std::string& entry : removed)
-          if (source.find_record(entry.c_str()) == nullptr) notes.removed(shown_pack + "\\" + entry);
-      }
-      source.close();
-    } else {
-      notes.problem(RunProblem::game_pack_unreadable, pack_path + ".pak");
-    }
+  RunProgress progress(view, planned_bytes(folder, plan, package));
+  RunTarget run{view, notes, progress, folder, folder_path};
+  write_payload(run, package.payload);
+  for (int n = 0; n < merge_count; ++n) {
+    // The last merge takes its pack's removals when every write before it succeeded:
+    // nothing is written after it, and its rebuild replaces the pack in one step.
+    const bool takes_removals = n == merge_count - 1 && notes.problems() == 0;
+    merge_pack(run, plan.merges[n], *package.merges[n], takes_removals ? &removal_index : nullptr);
     view.set_progress_position(n + 1);
     view.pause(100);
-    target.close();
   }
-
-  // The removals: only when every write before succeeded, so that no file or entry
-  // goes whose replacement was not written; otherwise they wait for the next run.
-  if (notes.problems() > 0 && !removals.empty()) {
-    notes.problem(RunProblem::removals_not_done, folder_path);
-  } else {
-    int position = count;
-    progress.set_prefix(MERGING_TEXT);
-    for (const std::string& name : removal_packs) {
-      PakArchive target;
-      target.reporter = &notes;
-      target.progress = &progress;
-      if (target.open_in(folder, name, SLOT_COUNT, 0) != 1) {
-        notes.problem(RunProblem::game_pack_unreadable, folder_path + "\\" + name + ".pak");
-      } else if (const auto removed = stage_pack_removals(target, removal_index, name); !removed.empty()) {
-        const std::string shown_pack = target.base_path + ".pak";
-        if (target.rebuild((target.base_path + "temp").c_str(), 1) == 1)
-          for (const std::string& entry : removed) notes.removed(shown_pack + "\\" + entry);
-      }
-      view.set_progress_position(++position);
-      target.close();
-    }
-    delete_loose_files(folder, folder_path, removals, notes);
-  }
-
-  payload.close();
+  remove_old(run, plan, removal_index, merge_count);
   progress.finish(notes.problems());
   return RUN_DONE;
 }
