@@ -86,14 +86,9 @@ void link_name(const BuildLink& link, char (&name)[PAK_NAME_SIZE]) {
 }
 
 // True for a temporary pack that a rebuild of the pack named by prefix left behind:
-// prefix, eight hex digits and the temporary file suffix.
+// a temporary name made after prefix, or one of the earlier scheme (no check digits).
 bool is_stale_temp_name(std::string_view name, std::string_view prefix) {
-  const std::string_view suffix = platform::TEMP_FILE_SUFFIX;
-  if (name.size() != prefix.size() + 8 + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
-    return false;
-  for (char c : name.substr(prefix.size(), 8))
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
+  return name.starts_with(prefix) && (platform::is_own_temp_name(name) || platform::is_legacy_temp_name(name, prefix));
 }
 
 bool name_less(const PakRecord& a, const PakRecord& b) { return std::memcmp(a.name, b.name, PAK_NAME_SIZE) < 0; }

@@ -78,10 +78,17 @@ enum class WriteStatus {
   not_a_folder,  // a file stands where a folder on the way should be
 };
 
+// The permission bits a written file gets (POSIX; Windows has none to set).
+enum class FileMode {
+  keep,     // those of the file it replaces, without set-user-id and set-group-id; the default for a new file
+  program,  // the same, and execute permission for everyone who may read it
+};
+
 // Replaces the whole content of path, through a write folder on the folder that holds
 // it (see write_folder.h): a temporary file beside it, flushed and moved over it in
 // one step. On any failure the old file stays as it was and no temporary file is left.
-WriteStatus write_file_replacing(const std::string& path, ByteView data);
+// The one way to write a file named by its own path (a log, a tool's output).
+WriteStatus write_file_replacing(const std::string& path, ByteView data, FileMode mode = FileMode::keep);
 
 // A new file written sequentially with seeks back for patches, then flushed. Used for
 // the temporary pack of a rebuild. Created only through a write folder
@@ -111,8 +118,9 @@ class OutputFile {
   std::uint64_t end_ = 0;
 };
 
-// Test hook: after this many more bytes written through write_file_replacing and
-// OutputFile, writes fail as on a full disk. A negative value switches it off.
+// Test hook: after this many more bytes written to files (write folders, batches and
+// OutputFile), writes fail as on a full disk. A negative value switches it off. See
+// write_faults.h for failures counted by write and by flush.
 void inject_write_failure_after(std::int64_t bytes);
 
 }  // namespace platform

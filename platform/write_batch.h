@@ -43,8 +43,10 @@ class WriteBatch {
   // Discards what was not committed.
   ~WriteBatch();
 
-  // When set, the first use of a directory removes the temporary files (names ending
-  // in TEMP_FILE_SUFFIX after eight hex digits) that a killed run left in it. Only for
+  // When set, the temporary files that a killed run left are removed: at the first use
+  // of a directory those whose names this program made (is_own_temp_name) and those of
+  // the earlier scheme's Windows form ("~" and eight hex digits); on POSIX, those of
+  // the earlier scheme named after a file when the batch writes that file. Only for
   // batches that own the folder for the run: another writer's temporary files go too.
   void remove_stale_temporaries(bool on) { remove_stale_ = on; }
 
@@ -56,9 +58,11 @@ class WriteBatch {
   // temporary file beside it. ok: the file takes its final name at commit. Otherwise
   // nothing of it is left and the old file stays. A replaced file keeps its permission
   // bits (without set-user-id and set-group-id) and loses read-only, hidden and system
-  // attributes; a new file gets the default.
-  WriteStatus write_file(std::string_view relative, FileProducer& producer, std::string label = {});
-  WriteStatus write_file(std::string_view relative, ByteView data, std::string label = {});
+  // attributes; a new file gets the default. FileMode::program adds execute permission.
+  WriteStatus write_file(std::string_view relative, FileProducer& producer, std::string label = {},
+                         FileMode mode = FileMode::keep);
+  WriteStatus write_file(std::string_view relative, ByteView data, std::string label = {},
+                         FileMode mode = FileMode::keep);
 
   // Puts every file written since the last commit in place, durably. True when all
   // of them made it; each one that did not is a failure (take_failures), and its old
@@ -90,6 +94,9 @@ class WriteBatch {
   WriteStatus open_directory(const std::string& relative);
   void close_directory();
   void remove_stale_in_open_directory();
+  // POSIX: removes the earlier scheme's temporary files of the file name in the open
+  // directory.
+  void remove_legacy_temps_of(const std::string& name);
   Directory& directory_entry(const std::string& relative);
   // Makes the written files durable; files that cannot be are dropped as failures.
   void flush_files();
@@ -101,6 +108,9 @@ class WriteBatch {
   std::unordered_map<std::string, std::size_t> directory_index_;
   std::unordered_set<std::string> known_directories_;  // exist: made or passed during the batch
   std::unordered_set<std::string> cleaned_directories_;
+  // POSIX: per directory, temporary names of the earlier scheme found there, removed
+  // when the batch writes the file they are named after.
+  std::unordered_map<std::string, std::vector<std::string>> legacy_temps_;
   std::unordered_set<std::string> made_in_;  // directories that got a new level since the last commit
   std::vector<Failure> failures_;
   std::size_t files_ = 0;
@@ -109,9 +119,5 @@ class WriteBatch {
   std::intptr_t open_handle_ = -1;  // POSIX: descriptor of the directory open_relative_
   std::string open_path_;           // Windows: full path of the directory open_relative_
 };
-
-// True for the name of a temporary file this program makes: eight hex digits and
-// TEMP_FILE_SUFFIX at its end.
-bool is_stale_temp_name(std::string_view name);
 
 }  // namespace platform

@@ -2,14 +2,43 @@
 
 #include <atomic>
 
+#include "platform/files.h"
+
 namespace platform {
 namespace {
+
 std::atomic<std::int64_t> write_budget{-1};
-}
+
+// The count of points passed and the first one to fail (negative: none), per kind.
+struct FaultCounter {
+  std::atomic<std::int64_t> passed{0};
+  std::atomic<std::int64_t> fail_from{-1};
+
+  bool take() {
+    const std::int64_t number = passed.fetch_add(1);
+    const std::int64_t from = fail_from.load();
+    return from < 0 || number < from;
+  }
+};
+
+FaultCounter counters[2];
+
+FaultCounter& counter(FaultPoint kind) { return counters[kind == FaultPoint::write ? 0 : 1]; }
+
+}  // namespace
 
 void inject_write_failure_after(std::int64_t bytes) { write_budget.store(bytes); }
 
+void inject_failure_from(FaultPoint kind, std::int64_t n) {
+  counter(kind).fail_from.store(-1);
+  counter(kind).passed.store(0);
+  counter(kind).fail_from.store(n);
+}
+
+std::int64_t fault_points_passed(FaultPoint kind) { return counter(kind).passed.load(); }
+
 bool take_write_budget(std::size_t size) {
+  if (!counter(FaultPoint::write).take()) return false;
   std::int64_t budget = write_budget.load();
   while (budget >= 0) {
     if (std::uint64_t(budget) < size) {
@@ -20,5 +49,7 @@ bool take_write_budget(std::size_t size) {
   }
   return true;
 }
+
+bool take_flush_point() { return counter(FaultPoint::flush).take(); }
 
 }  // namespace platform

@@ -16,8 +16,8 @@
 
 namespace platform {
 
-// Suffix of every temporary file this program writes: no game file has it, so a
-// temporary file left by a killed run is recognisably ours.
+// Suffix of every temporary file this program writes. The suffix alone does not make
+// a file ours: see temp_file_name and is_own_temp_name.
 inline constexpr std::string_view TEMP_FILE_SUFFIX = ".pakupdate-temp";
 
 // Receives a file's content in pieces; returns false when a piece cannot be written.
@@ -60,9 +60,9 @@ class WriteFolder {
   // file keeps its permission bits (without set-user-id and set-group-id) and loses
   // read-only, hidden and system attributes; a new file gets the default. This is a
   // batch of one file (write_batch.h); many files are cheaper written in one batch.
-  WriteStatus write_file(std::string_view relative, ByteView data);
+  WriteStatus write_file(std::string_view relative, ByteView data, FileMode mode = FileMode::keep);
   // The same with the content taken from a producer; write_failed when it fails.
-  WriteStatus write_file(std::string_view relative, FileProducer& producer);
+  WriteStatus write_file(std::string_view relative, FileProducer& producer, FileMode mode = FileMode::keep);
 
   // Creates the file relative exclusively (its directory must exist), for a file that
   // is written with seeks; exists when a file of that name is already there.
@@ -113,12 +113,25 @@ class WriteFolder {
 // or holds a slash: a write folder takes plain names only.
 bool split_relative_levels(std::string_view relative, std::vector<std::string>& levels);
 
+// write_file_replacing (files.h) with the content taken from a producer: write_failed
+// when the producer fails, and then nothing of the file is left.
+WriteStatus write_file_replacing(const std::string& path, FileProducer& producer, FileMode mode = FileMode::keep);
+
 // Joins two relative paths with a backslash; either may be empty.
 std::string join_relative(std::string_view base, std::string_view name);
 
-// A fresh name for a temporary file: prefix, eight random hex digits and
-// TEMP_FILE_SUFFIX.
+// A fresh name for a temporary file: prefix, eight random hex digits, eight hex digits
+// of a check over the prefix and the random digits, and TEMP_FILE_SUFFIX.
 std::string temp_file_name(std::string_view prefix);
+
+// True for a name that temp_file_name made, whatever its prefix: the check digits
+// match. A file of the user's whose name merely ends like one is not ours.
+bool is_own_temp_name(std::string_view name);
+
+// True for a temporary name of the earlier scheme, without check digits: exactly
+// prefix, eight hex digits and TEMP_FILE_SUFFIX. Only a caller that knows the prefix
+// (the name of the file it rewrites) may take such a file for its own.
+bool is_legacy_temp_name(std::string_view name, std::string_view prefix);
 
 // True when the system path names the root of a drive or of the file system.
 bool is_file_system_root(const std::string& path);

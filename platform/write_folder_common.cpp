@@ -36,33 +36,38 @@ bool split_relative_levels(std::string_view relative, std::vector<std::string>& 
   return true;
 }
 
-WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data) {
+WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data, FileMode mode) {
   BytesProducer producer(data);
-  return write_file(relative, producer);
+  return write_file(relative, producer, mode);
 }
 
-WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer) {
+WriteStatus WriteFolder::write_file(std::string_view relative, FileProducer& producer, FileMode mode) {
   WriteBatch batch(*this);
-  const WriteStatus status = batch.write_file(relative, producer);
+  const WriteStatus status = batch.write_file(relative, producer, {}, mode);
   if (status != WriteStatus::ok) return status;
   if (batch.commit()) return WriteStatus::ok;
   const std::vector<WriteBatch::Failure> failures = batch.take_failures();
   return failures.empty() ? WriteStatus::write_failed : failures.front().status;
 }
 
-WriteStatus write_file_replacing(const std::string& path, ByteView data) {
+WriteStatus write_file_replacing(const std::string& path, FileProducer& producer, FileMode mode) {
   // The file's own folder confines the write; its name is one level below it.
   const std::size_t last = find_last_separator(path, true);
   std::string directory = last == std::string::npos ? "." : path.substr(0, last == 0 ? 1 : last);
   if (directory.size() == 2 && directory[1] == ':') directory += '\\';
   WriteFolder folder;
   if (folder.open(directory) != WriteFolder::Status::ok) return WriteStatus::cannot_open;
-  return folder.write_file(std::string_view(path).substr(last == std::string::npos ? 0 : last + 1), data);
+  return folder.write_file(std::string_view(path).substr(last == std::string::npos ? 0 : last + 1), producer, mode);
 }
 
-WriteStatus WriteBatch::write_file(std::string_view relative, ByteView data, std::string label) {
+WriteStatus write_file_replacing(const std::string& path, ByteView data, FileMode mode) {
   BytesProducer producer(data);
-  return write_file(relative, producer, std::move(label));
+  return write_file_replacing(path, producer, mode);
+}
+
+WriteStatus WriteBatch::write_file(std::string_view relative, ByteView data, std::string label, FileMode mode) {
+  BytesProducer producer(data);
+  return write_file(relative, producer, std::move(label), mode);
 }
 
 WriteBatch::Directory& WriteBatch::directory_entry(const std::string& relative) {
@@ -73,12 +78,46 @@ WriteBatch::Directory& WriteBatch::directory_entry(const std::string& relative) 
 
 std::vector<WriteBatch::Failure> WriteBatch::take_failures() { return std::exchange(failures_, {}); }
 
-bool is_stale_temp_name(std::string_view name) {
-  const std::string_view suffix = TEMP_FILE_SUFFIX;
-  if (name.size() < 8 + suffix.size() || !name.ends_with(suffix)) return false;
-  for (char c : name.substr(name.size() - suffix.size() - 8, 8))
+namespace {
+
+constexpr std::size_t TAG_DIGITS = 8;
+
+bool is_tag(std::string_view digits) {
+  if (digits.size() != TAG_DIGITS) return false;
+  for (char c : digits)
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   return true;
+}
+
+std::string tag_of(std::uint32_t value) {
+  char digits[TAG_DIGITS + 1];
+  std::snprintf(digits, sizeof digits, "%08x", unsigned(value));
+  return digits;
+}
+
+// The check digits of a temporary name: FNV-1a over the name before them (prefix and
+// random digits), offset by a constant of this program's own.
+std::string check_of(std::string_view covered) {
+  std::uint32_t hash = 0x811C9DC5u ^ 0x70616B75u;  // "paku"
+  for (unsigned char c : covered) hash = (hash ^ c) * 0x01000193u;
+  return tag_of(hash);
+}
+
+}  // namespace
+
+bool is_own_temp_name(std::string_view name) {
+  const std::string_view suffix = TEMP_FILE_SUFFIX;
+  if (name.size() < 2 * TAG_DIGITS + suffix.size() || !name.ends_with(suffix)) return false;
+  const std::string_view body = name.substr(0, name.size() - suffix.size());
+  const std::string_view check = body.substr(body.size() - TAG_DIGITS);
+  const std::string_view covered = body.substr(0, body.size() - TAG_DIGITS);
+  return is_tag(covered.substr(covered.size() - TAG_DIGITS)) && is_tag(check) && check == check_of(covered);
+}
+
+bool is_legacy_temp_name(std::string_view name, std::string_view prefix) {
+  const std::string_view suffix = TEMP_FILE_SUFFIX;
+  return name.size() == prefix.size() + TAG_DIGITS + suffix.size() && name.starts_with(prefix) &&
+         name.ends_with(suffix) && is_tag(name.substr(prefix.size(), TAG_DIGITS));
 }
 
 std::string join_relative(std::string_view base, std::string_view name) {
@@ -92,10 +131,9 @@ std::string join_relative(std::string_view base, std::string_view name) {
 
 std::string temp_file_name(std::string_view prefix) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08x", unsigned(random() & 0xFFFFFFFFu));
   std::string name(prefix);
-  name += digits;
+  name += tag_of(std::uint32_t(random()));
+  name += check_of(name);
   name += TEMP_FILE_SUFFIX;
   return name;
 }

@@ -7,6 +7,7 @@
 #include <dirent.h>
 
 #include "platform/posix/folder_levels.h"
+#include "platform/write_faults.h"
 
 namespace platform {
 
@@ -90,10 +91,32 @@ void WriteBatch::remove_stale_in_open_directory() {
   if (listing == nullptr) return;
   listed.release();  // the listing owns it now
   std::vector<std::string> stale;
-  while (const dirent* item = ::readdir(listing))
-    if (is_stale_temp_name(item->d_name)) stale.emplace_back(item->d_name);
+  std::vector<std::string> legacy;
+  while (const dirent* item = ::readdir(listing)) {
+    const std::string_view name = item->d_name;
+    if (is_own_temp_name(name) || is_legacy_temp_name(name, "~"))
+      stale.emplace_back(name);
+    else if (name.starts_with('.') && name.ends_with(TEMP_FILE_SUFFIX))
+      legacy.emplace_back(name);
+  }
   ::closedir(listing);
   for (const std::string& name : stale) ::unlinkat(int(open_handle_), name.c_str(), 0);
+  if (!legacy.empty()) legacy_temps_[open_relative_] = std::move(legacy);
+}
+
+void WriteBatch::remove_legacy_temps_of(const std::string& name) {
+  const auto found = legacy_temps_.find(open_relative_);
+  if (found == legacy_temps_.end()) return;
+  // The earlier scheme named a temporary file "." + the first 64 bytes of its file's
+  // name + "." + eight hex digits.
+  std::string prefix(1, '.');
+  prefix.append(name, 0, 64);
+  prefix += '.';
+  std::erase_if(found->second, [&](const std::string& temp) {
+    if (!is_legacy_temp_name(temp, prefix)) return false;
+    ::unlinkat(int(open_handle_), temp.c_str(), 0);
+    return true;
+  });
 }
 
 WriteStatus WriteBatch::make_directories(std::string_view relative) {
@@ -119,7 +142,8 @@ WriteStatus WriteBatch::make_directories(std::string_view relative) {
   return WriteStatus::ok;
 }
 
-WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& producer, std::string label) {
+WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& producer, std::string label,
+                                   FileMode file_mode) {
   if (!folder_.open_) return WriteStatus::cannot_open;
   std::vector<std::string> levels;
   if (!split_levels(relative, levels)) return WriteStatus::bad_path;
@@ -128,8 +152,10 @@ WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& prod
   if (const WriteStatus status = open_directory(directory); status != WriteStatus::ok) return status;
   const int at = int(open_handle_);
   const std::string& name = levels.back();
+  if (remove_stale_) remove_legacy_temps_of(name);
   mode_t mode = 0;
   if (const WriteStatus status = replacement_mode(at, name, mode); status != WriteStatus::ok) return status;
+  if (file_mode == FileMode::program) mode |= (mode & 0444) >> 2;
   std::string temp;
   Descriptor file = create_temp(at, name, temp);
   if (file.get() < 0) return WriteStatus::cannot_open;
@@ -158,7 +184,7 @@ void WriteBatch::flush_files() {
 #ifdef __linux__
   // One pass over the whole file system: every file's data and the metadata that
   // holds it, in one journal commit.
-  if (files_ >= SYNCFS_MIN_FILES && ::syncfs(int(folder_.handle_)) == 0) return;
+  if (files_ >= SYNCFS_MIN_FILES && take_flush_point() && ::syncfs(int(folder_.handle_)) == 0) return;
 #endif
   for (Directory& directory : directories_) {
     const WriteStatus opened = open_directory(directory.relative);
@@ -169,7 +195,7 @@ void WriteBatch::flush_files() {
       }
       // fsync works on a descriptor opened for reading: the data are the file's.
       Descriptor handle(::openat(int(open_handle_), file.temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-      if (handle.get() < 0 || ::fsync(handle.get()) != 0) fail(file, WriteStatus::write_failed);
+      if (handle.get() < 0 || !take_flush_point() || ::fsync(handle.get()) != 0) fail(file, WriteStatus::write_failed);
     }
   }
 }

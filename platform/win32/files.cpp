@@ -6,6 +6,7 @@
 
 #include "platform/win32/handle_io.h"
 #include "platform/win32/wide_path.h"
+#include "platform/write_faults.h"
 
 namespace platform {
 namespace {
@@ -109,7 +110,7 @@ bool OutputFile::seek(std::uint64_t position) {
 
 bool OutputFile::seek_to_end() { return seek(end_); }
 
-bool OutputFile::sync() { return handle_ != -1 && FlushFileBuffers(as_handle(handle_)); }
+bool OutputFile::sync() { return handle_ != -1 && take_flush_point() && FlushFileBuffers(as_handle(handle_)); }
 
 bool OutputFile::close() {
   if (handle_ == -1) return true;

@@ -7,6 +7,7 @@
 #include "platform/win32/folder_levels.h"
 #include "platform/win32/handle_io.h"
 #include "platform/win32/wide_path.h"
+#include "platform/write_faults.h"
 
 namespace platform {
 
@@ -81,7 +82,9 @@ void WriteBatch::remove_stale_in_open_directory() {
   std::vector<std::string> stale;
   do {
     const std::string name = win32::system_path(item.cFileName);
-    if (!(item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && is_stale_temp_name(name)) stale.push_back(name);
+    if (!(item.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (is_own_temp_name(name) || is_legacy_temp_name(name, "~")))
+      stale.push_back(name);
   } while (FindNextFileW(search, &item));
   FindClose(search);
   for (const std::string& name : stale) win32::delete_file(join_full(open_path_, name));
@@ -107,7 +110,7 @@ WriteStatus WriteBatch::make_directories(std::string_view relative) {
   return WriteStatus::ok;
 }
 
-WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& producer, std::string label) {
+WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& producer, std::string label, FileMode) {
   if (!folder_.open_) return WriteStatus::cannot_open;
   std::vector<std::string> levels;
   if (!split_relative_levels(relative, levels)) return WriteStatus::bad_path;
@@ -157,7 +160,7 @@ void WriteBatch::flush_files() {
     const WriteStatus opened = open_directory(directory.relative);
     for (File& file : directory.files) {
       if (file.handle == -1) continue;
-      const bool flushed = FlushFileBuffers(handle_of(file.handle)) != FALSE;
+      const bool flushed = take_flush_point() && FlushFileBuffers(handle_of(file.handle)) != FALSE;
       const bool closed = CloseHandle(handle_of(file.handle)) != FALSE;
       file.handle = -1;
       if (opened != WriteStatus::ok)

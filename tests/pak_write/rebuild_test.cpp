@@ -7,6 +7,7 @@
 #include "pak/archive.h"
 #include "pak_test_util.h"
 #include "platform/files.h"
+#include "platform/write_faults.h"
 
 using namespace pak_test;
 
@@ -264,12 +265,15 @@ TEST_F(RebuildTest, UnsortedOldTableGivesNoDuplicateRecord) {
 
 TEST_F(RebuildTest, FullDiskKeepsTheOldPack) {
   // Large enough that the failure can hit the table, the data and the patching.
-  open_pack(example_pack());
-  Bytes payload(3000);
-  std::uint32_t noise = 1;
-  for (auto& byte : payload) byte = std::uint8_t((noise = noise * 1103515245 + 12345) >> 24);  // incompressible
-  stage("big.bin", payload);
-  stage("sub\\beta.bin", literal_stream(filled(20, 5)));
+  auto prepare = [&] {
+    open_pack(example_pack());
+    Bytes payload(3000);
+    std::uint32_t noise = 1;
+    for (auto& byte : payload) byte = std::uint8_t((noise = noise * 1103515245 + 12345) >> 24);  // incompressible
+    stage("big.bin", payload);
+    stage("sub\\beta.bin", literal_stream(filled(20, 5)));
+  };
+  prepare();
   for (std::int64_t limit : {0, 1, 4, 100, 150, 300, 1000, 2000}) {
     SCOPED_TRACE(limit);
     reporter.problems.clear();
@@ -284,6 +288,32 @@ TEST_F(RebuildTest, FullDiskKeepsTheOldPack) {
   // The staged entries survived, so a second attempt succeeds.
   ASSERT_EQ(rebuild(), 1);
   EXPECT_NE(archive.find_record("big.bin"), nullptr);
+
+  // Every write of the rebuild, and the flush of the temporary pack, fails in turn (and
+  // every one after it): each is reported and keeps the old pack, until a rebuild that
+  // meets no failure succeeds.
+  for (const platform::FaultPoint kind : {platform::FaultPoint::write, platform::FaultPoint::flush}) {
+    prepare();
+    for (std::int64_t from = 0;; ++from) {
+      SCOPED_TRACE(testing::Message() << (kind == platform::FaultPoint::write ? "writes" : "flushes")
+                                      << " failing from " << from);
+      reporter.problems.clear();
+      platform::inject_failure_from(kind, from);
+      const int result = rebuild();
+      const std::int64_t passed = platform::fault_points_passed(kind);
+      platform::inject_failure_from(kind, -1);
+      if (passed <= from) {
+        EXPECT_EQ(result, 1);
+        EXPECT_NE(archive.find_record("big.bin"), nullptr);
+        EXPECT_GT(from, 0);
+        break;
+      }
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(reporter.problems.size(), 1u);
+      expect_unchanged();
+      if (HasFailure()) break;
+    }
+  }
 }
 
 // Staged raw entries of many sizes, some as bytes and some as files to be read when
