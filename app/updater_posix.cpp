@@ -13,9 +13,11 @@
 #include "app/run_report.h"
 #include "app/terminal_view.h"
 #include "app/unattended.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 int main(int argc, char** argv) {
+  platform::report_file_size_limit_as_write_error();
   // Arguments arrive as the terminal's UTF-8; the program's paths are code page 950.
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) {

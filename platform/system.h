@@ -23,6 +23,11 @@ bool game_window_exists(const char* window_class);
 
 void sleep_milliseconds(unsigned milliseconds);
 
+// Makes a write that a file-size limit refuses fail with an error (EFBIG) instead of
+// ending the program by a signal (SIGXFSZ), so that it is reported and cleaned up like
+// any failed write. Called first thing by each program. Nothing to do on Windows.
+void report_file_size_limit_as_write_error();
+
 // The program's arguments, its name first, as UTF-8. On Windows from the UTF-16
 // command line (the narrow argv is in the ANSI code page, which may lack the
 // characters); elsewhere argv as given.

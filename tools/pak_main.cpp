@@ -50,6 +50,7 @@ int run(int argc, char** argv) {
 // Commands report their own errors; an exception that escapes one (out of memory, a
 // library error nobody expected) still ends as one line and exit code 1.
 int main(int argc, char** argv) {
+  platform::report_file_size_limit_as_write_error();
   try {
     return run(argc, argv);
   } catch (const std::exception& error) {

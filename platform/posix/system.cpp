@@ -3,6 +3,7 @@
 #include "platform/system.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -87,5 +88,7 @@ bool game_window_exists(const char* window_class) {
 namespace platform {
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+void report_file_size_limit_as_write_error() { ::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace platform

@@ -53,4 +53,6 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
   return arguments;
 }
 
+void report_file_size_limit_as_write_error() {}
+
 }  // namespace platform
