@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -20,6 +19,7 @@
 #include "platform/text.h"
 #include "tools/command_registry.h"
 #include "tools/display_path.h"
+#include "tools/output_file.h"
 #include "tools/regular_file.h"
 #include "tools/utf8_paths.h"
 
@@ -153,7 +153,6 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
   }
   const auto program = stub_program(stub_path, stub);
   if (!program) return 1;
-  std::error_code error;
   std::vector<platform::NamedBlob> blobs;
   const fs::path package = tools::utf8_path(package_dir);
   if (!collect_package(package, blobs)) return 1;
@@ -165,24 +164,10 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
     std::cerr << "pak: the package cannot be attached (too many files or a bad name)\n";
     return 1;
   }
-  // Written beside OUT and renamed at the end, so a failure leaves no OUT behind.
-  const fs::path out = tools::utf8_path(out_path);
-  const fs::path temp = out.parent_path() / tools::utf8_path("." + out.filename().string() + ".bundle-tmp");
-  {
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bundled->data()), std::streamsize(bundled->size()));
-    file.close();
-    if (!file) {
-      fs::remove(temp, error);
-      std::cerr << "pak: cannot write " << out_path << "\n";
-      return 1;
-    }
-  }
-  fs::permissions(temp, fs::status(tools::utf8_path(stub_path), error).permissions(), error);
-  fs::rename(temp, out, error);
-  if (error) {
-    fs::remove(temp, error);
-    std::cerr << "pak: cannot write " << out_path << "\n";
+  // The installer is a program: it gets execute permission wherever it may be read.
+  std::string write_error;
+  if (!tools::write_output_file(out_path, *bundled, write_error, platform::FileMode::program)) {
+    std::cerr << "pak: cannot write " << out_path << ": " << write_error << "\n";
     return 1;
   }
   return 0;
@@ -207,11 +192,9 @@ int write_record(const std::string& package_dir, const std::string& out_path) {
   std::vector<platform::NamedBlob> blobs;
   if (!collect_package(tools::utf8_path(package_dir), blobs)) return 1;
   const std::vector<std::uint8_t> record = platform::make_package_record(blobs);
-  std::ofstream file(tools::utf8_path(out_path), std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(record.data()), std::streamsize(record.size()));
-  file.close();
-  if (file) return 0;
-  std::cerr << "pak: cannot write " << out_path << "\n";
+  std::string error;
+  if (tools::write_output_file(out_path, record, error)) return 0;
+  std::cerr << "pak: cannot write " << out_path << ": " << error << "\n";
   return 1;
 }
 

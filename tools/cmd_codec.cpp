@@ -1,7 +1,8 @@
 // pak encode IN OUT / pak decode IN OUT: one EnCode stream per file; "-" is
-// stdin or stdout. OUT is written beside itself under a temporary name and renamed
-// into place only when everything succeeded, so a failure leaves no OUT behind. A
-// decode streams its output: memory stays bounded whatever the stream claims.
+// stdin or stdout. OUT is written through the tool's durable write path
+// (tools/output_file.h): it takes its name only when everything succeeded, so a
+// failure leaves the old OUT or none. A decode streams its output into that file or
+// the pipe: memory stays bounded whatever the stream claims.
 
 #include <cerrno>
 #include <cstdint>
@@ -32,6 +33,7 @@
 #include "encode/stream_decoder.h"
 #include "tools/command_registry.h"
 #include "tools/level_option.h"
+#include "tools/output_file.h"
 #include "tools/utf8_paths.h"
 
 namespace {
@@ -124,56 +126,42 @@ std::optional<Bytes> read_input(const std::string& path) {
   return bytes;
 }
 
-// Where a command's output goes: the standard output, or a temporary file beside OUT
-// that commit() renames over OUT. Destroyed without a successful commit, it removes
-// the temporary file.
-class Output final : public DecodedSink {
+// The standard output as a stream (OUT "-"), switched to binary on Windows.
+class StandardOutput final : public DecodedSink {
  public:
-  explicit Output(const std::string& path) : path_(path) {
-    if (path == "-") {
+  StandardOutput() {
 #ifdef _WIN32
-      _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
 #endif
-      return;
-    }
-    temporary_ = tools::utf8_path(path);
-    temporary_ += ".pak-tmp";
-    file_.open(temporary_, std::ios::binary | std::ios::trunc);
-    opened_ = true;
   }
-  ~Output() override {
-    if (!opened_) return;
-    if (file_.is_open()) file_.close();
-    std::error_code ignored;
-    std::filesystem::remove(temporary_, ignored);
-  }
-  Output(const Output&) = delete;
-  Output& operator=(const Output&) = delete;
+  bool write(const std::uint8_t* data, std::size_t size) override { return std::fwrite(data, 1, size, stdout) == size; }
+  bool finish() { return std::fflush(stdout) == 0 && !std::ferror(stdout); }
+};
 
-  bool good() { return path_ == "-" || static_cast<bool>(file_); }
-  bool write(const std::uint8_t* data, std::size_t size) override {
-    if (path_ == "-") return std::fwrite(data, 1, size, stdout) == size;
-    file_.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(file_);
+// Decodes a stream into the file being written; result tells why it stopped. A
+// stream that fails leaves no file (the write path drops the temporary file).
+class DecodedFile final : public platform::FileProducer {
+ public:
+  explicit DecodedFile(const Bytes& input) : input_(input) {}
+  bool produce(platform::FileWriter& writer) override {
+    struct Sink final : DecodedSink {
+      explicit Sink(platform::FileWriter& writer) : writer(writer) {}
+      bool write(const std::uint8_t* data, std::size_t size) override { return writer.write(data, size); }
+      platform::FileWriter& writer;
+    } sink(writer);
+    result = decode_stream_to(sink, input_.data(), input_.size());
+    return result.ok();
   }
-  // Flushes and moves the output into place. False when that failed.
-  bool commit() {
-    if (path_ == "-") return std::fflush(stdout) == 0 && !std::ferror(stdout);
-    file_.close();
-    if (!file_) return false;
-    std::error_code error;
-    std::filesystem::rename(temporary_, tools::utf8_path(path_), error);
-    if (error) return false;
-    opened_ = false;
-    return true;
-  }
+  DecodeResult result;
 
  private:
-  std::string path_;
-  std::filesystem::path temporary_;
-  std::ofstream file_;
-  bool opened_ = false;
+  const Bytes& input_;
 };
+
+bool cannot_write(const std::string& out_path, const std::string& why) {
+  fail("cannot write " + out_path + (why.empty() ? "" : ": " + why));
+  return false;
+}
 
 int run_encode(const std::string& in_path, const std::string& out_path, EncodeLevel level) {
   const std::optional<Bytes> input = read_input(in_path);
@@ -184,10 +172,13 @@ int run_encode(const std::string& in_path, const std::string& out_path, EncodeLe
   MemorySink sink;
   encode_stream(sink, input->data(), static_cast<std::int32_t>(input->size()), level);
   if (sink.failed()) return fail("out of memory encoding " + in_path), 1;
-  Output output(out_path);
-  if (!output.good() || !output.write(sink.bytes().data(), sink.bytes().size()) || !output.commit()) {
-    return fail("cannot write " + out_path), 1;
+  if (out_path == "-") {
+    StandardOutput output;
+    if (!output.write(sink.bytes().data(), sink.bytes().size()) || !output.finish()) return cannot_write("-", {}), 1;
+    return 0;
   }
+  std::string error;
+  if (!tools::write_output_file(out_path, sink.bytes(), error)) return cannot_write(out_path, error), 1;
   return 0;
 }
 
@@ -200,19 +191,26 @@ int run_decode(const std::string& in_path, const std::string& out_path) {
   if (!result.ok()) {
     return fail(in_path + ": " + decode_status_text(result.status) + " at offset " + std::to_string(result.offset)), 1;
   }
-  Output output(out_path);
-  if (!output.good()) return fail("cannot write " + out_path), 1;
-  result = decode_stream_to(output, input->data(), input->size());
-  if (result.status == DecodeStatus::sink_refused) return fail("cannot write " + out_path), 1;
-  if (!result.ok()) {
+  std::string error;
+  bool written = true;
+  if (out_path == "-") {
+    StandardOutput output;
+    result = decode_stream_to(output, input->data(), input->size());
+    written = result.status != DecodeStatus::sink_refused && output.finish();
+  } else {
+    DecodedFile output(*input);
+    written = tools::write_output_file(out_path, output, error);
+    result = output.result;
+  }
+  if (!result.ok() && result.status != DecodeStatus::sink_refused) {
     return fail(in_path + ": " + decode_status_text(result.status) + " at offset " + std::to_string(result.offset)), 1;
   }
+  if (!written) return cannot_write(out_path, error), 1;
   if (header.stream_size < input->size()) {
     // Bytes after the stream are not ours to judge; say so rather than drop them silently.
     std::cerr << "pak: " << in_path << ": warning: " << input->size() - header.stream_size
               << " bytes after the end of the stream ignored\n";
   }
-  if (!output.commit()) return fail("cannot write " + out_path), 1;
   return 0;
 }
 
