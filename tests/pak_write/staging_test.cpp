@@ -13,6 +13,7 @@
 #include "pak/write_messages.h"
 #include "pak_test_util.h"
 #include "platform/files.h"
+#include "platform/write_faults.h"
 
 using namespace pak_test;
 namespace fs = std::filesystem;
@@ -206,6 +207,47 @@ TEST_F(StagingTest, ImportIntoDirectoryWritesEveryEntry) {
     EXPECT_EQ(e->data.capacity(), 0u) << e->name;
   }
   EXPECT_EQ(entries, 2);
+}
+
+// Every write and every flush of an import into a folder fails in turn (and every one
+// after it): each file that did not make it is reported and keeps its old bytes, the
+// others are new, no temporary file is left; a run that meets no failure writes all.
+TEST_F(StagingTest, ImportIntoDirectoryReportsEveryFailedWriteAndFlush) {
+  const std::pair<std::string, Bytes> files[] = {{"alpha.bin", filled(10, 0x10)}, {"sub/beta.bin", filled(5, 0x40)}};
+  for (const platform::FaultPoint kind : {platform::FaultPoint::write, platform::FaultPoint::flush}) {
+    for (std::int64_t from = 0;; ++from) {
+      SCOPED_TRACE(testing::Message() << (kind == platform::FaultPoint::write ? "writes" : "flushes")
+                                      << " failing from " << from);
+      fs::remove_all(dir.path() / "out");
+      fs::create_directories(dir.path() / "out" / "sub");
+      for (const auto& [name, bytes] : files) write_bytes(out_file(name), bytes_of("old"));
+      reporter.problems.clear();
+      PakArchive source((dir / "data").c_str(), 5);
+      ASSERT_EQ(source.is_open, 1);
+      open_loose(1);
+      platform::inject_failure_from(kind, from);
+      target.import_pack(source);
+      const std::int64_t passed = platform::fault_points_passed(kind);
+      platform::inject_failure_from(kind, -1);
+      target.close();
+      std::size_t old_files = 0;
+      for (const auto& [name, bytes] : files) {
+        const Bytes now = read_bytes(out_file(name));
+        EXPECT_TRUE(now == bytes || now == bytes_of("old")) << name;
+        old_files += now == bytes_of("old");
+      }
+      EXPECT_EQ(reporter.problems.size(), old_files);
+      EXPECT_EQ(listing(dir.path() / "out"), (std::vector<std::string>{"alpha.bin", "sub"}));
+      EXPECT_EQ(listing(dir.path() / "out" / "sub"), std::vector<std::string>{"beta.bin"});
+      if (passed <= from) {
+        EXPECT_EQ(old_files, 0u);
+        EXPECT_GT(from, 0);
+        break;
+      }
+      EXPECT_GT(old_files, 0u);
+      if (HasFailure()) break;
+    }
+  }
 }
 
 TEST_F(StagingTest, DirectImportIntoOpenPackWritesFilesAndKeepsBytesForTheRebuild) {
