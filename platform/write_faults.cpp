@@ -21,9 +21,9 @@ struct FaultCounter {
   }
 };
 
-FaultCounter counters[2];
+FaultCounter counters[3];
 
-FaultCounter& counter(FaultPoint kind) { return counters[kind == FaultPoint::write ? 0 : 1]; }
+FaultCounter& counter(FaultPoint kind) { return counters[static_cast<int>(kind)]; }
 
 }  // namespace
 
@@ -50,6 +50,6 @@ bool take_write_budget(std::size_t size) {
   return true;
 }
 
-bool take_flush_point() { return counter(FaultPoint::flush).take(); }
+bool take_fault_point(FaultPoint kind) { return counter(kind).take(); }
 
 }  // namespace platform

@@ -137,7 +137,7 @@ bool OutputFile::seek(std::uint64_t position) {
 
 bool OutputFile::seek_to_end() { return seek(end_); }
 
-bool OutputFile::sync() { return handle_ >= 0 && take_flush_point() && ::fsync(int(handle_)) == 0; }
+bool OutputFile::sync() { return handle_ >= 0 && take_fault_point(FaultPoint::flush) && ::fsync(int(handle_)) == 0; }
 
 bool OutputFile::close() {
   if (handle_ < 0) return true;

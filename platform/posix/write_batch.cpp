@@ -184,7 +184,7 @@ void WriteBatch::flush_files() {
 #ifdef __linux__
   // One pass over the whole file system: every file's data and the metadata that
   // holds it, in one journal commit.
-  if (files_ >= SYNCFS_MIN_FILES && take_flush_point() && ::syncfs(int(folder_.handle_)) == 0) return;
+  if (files_ >= SYNCFS_MIN_FILES && take_fault_point(FaultPoint::flush) && ::syncfs(int(folder_.handle_)) == 0) return;
 #endif
   for (Directory& directory : directories_) {
     const WriteStatus opened = open_directory(directory.relative);
@@ -195,7 +195,8 @@ void WriteBatch::flush_files() {
       }
       // fsync works on a descriptor opened for reading: the data are the file's.
       Descriptor handle(::openat(int(open_handle_), file.temp.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-      if (handle.get() < 0 || !take_flush_point() || ::fsync(handle.get()) != 0) fail(file, WriteStatus::write_failed);
+      if (handle.get() < 0 || !take_fault_point(FaultPoint::flush) || ::fsync(handle.get()) != 0)
+        fail(file, WriteStatus::write_failed);
     }
   }
 }
@@ -220,7 +221,7 @@ bool WriteBatch::commit() {
       moved = true;
     }
     // The new names are durable once their directory is.
-    if (moved && ::fsync(int(open_handle_)) != 0)
+    if (moved && (!take_fault_point(FaultPoint::directory_flush) || ::fsync(int(open_handle_)) != 0))
       for (File& file : directory.files)
         if (!file.temp.empty()) failures_.push_back(Failure{file.relative, file.label, WriteStatus::write_failed});
     synced.insert(directory.relative);

@@ -110,7 +110,9 @@ bool OutputFile::seek(std::uint64_t position) {
 
 bool OutputFile::seek_to_end() { return seek(end_); }
 
-bool OutputFile::sync() { return handle_ != -1 && take_flush_point() && FlushFileBuffers(as_handle(handle_)); }
+bool OutputFile::sync() {
+  return handle_ != -1 && take_fault_point(FaultPoint::flush) && FlushFileBuffers(as_handle(handle_));
+}
 
 bool OutputFile::close() {
   if (handle_ == -1) return true;

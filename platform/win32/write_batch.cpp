@@ -160,7 +160,7 @@ void WriteBatch::flush_files() {
     const WriteStatus opened = open_directory(directory.relative);
     for (File& file : directory.files) {
       if (file.handle == -1) continue;
-      const bool flushed = take_flush_point() && FlushFileBuffers(handle_of(file.handle)) != FALSE;
+      const bool flushed = take_fault_point(FaultPoint::flush) && FlushFileBuffers(handle_of(file.handle)) != FALSE;
       const bool closed = CloseHandle(handle_of(file.handle)) != FALSE;
       file.handle = -1;
       if (opened != WriteStatus::ok)
