@@ -27,6 +27,10 @@ const char* status_text(platform::WriteStatus status) {
       return "a symbolic link is in the way: not written through it";
     case platform::WriteStatus::bad_path:
       return "not a usable path";
+    case platform::WriteStatus::not_a_file:
+      return "a folder stands where the file should be";
+    case platform::WriteStatus::not_a_folder:
+      return "a file stands where a folder on the way should be";
   }
   return "failed";
 }
