@@ -68,6 +68,21 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
 
 bool file_exists(const std::string& path);
 
+// What stands at a system path; a link is not followed.
+enum class PathKind {
+  missing,  // nothing (or a level on the way is missing or no folder)
+  file,     // a regular file
+  folder,
+  link,   // a symbolic link, junction or other reparse point
+  other,  // a FIFO, device or socket
+};
+PathKind path_kind(const std::string& path);
+
+// True when the system path does not depend on the current folder: on Windows a drive
+// letter with its separator ("C:\") or a UNC path ("\\server\share"); on POSIX a path
+// whose native form starts with "/" (a drive letter maps into the Wine prefix).
+bool is_absolute_path(const std::string& path);
+
 enum class WriteStatus {
   ok,
   cannot_open,   // the file (or a temporary beside it) could not be created or replaced: locked, no access

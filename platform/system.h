@@ -18,8 +18,18 @@ std::string windows_directory();
 void request_game_close(const char* window_class);
 
 // True while a top-level window of this class exists. On POSIX: with an X display and
-// wmctrl on the PATH, a window whose X class is window_class; otherwise false.
+// wmctrl on the PATH, a window whose X class is window_class; otherwise false. A
+// listing that does not come within WINDOW_QUERY_LIMIT_MS (an X server that never
+// answers) is given up, its process ended, and counts as a window that exists: the
+// game may run, so nothing may be written yet.
+inline constexpr unsigned WINDOW_QUERY_LIMIT_MS = 2000;
 bool game_window_exists(const char* window_class);
+
+#ifndef _WIN32
+// Waits at most milliseconds for the standard input to have something to read (a
+// line, or its end). True when a read would not block.
+bool wait_for_standard_input(unsigned milliseconds);
+#endif
 
 void sleep_milliseconds(unsigned milliseconds);
 

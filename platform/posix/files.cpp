@@ -122,6 +122,16 @@ bool file_exists(const std::string& path) {
   return ::stat(native_path(path).c_str(), &info) == 0;
 }
 
+PathKind path_kind(const std::string& path) {
+  struct stat info;
+  if (::lstat(native_path(path).c_str(), &info) != 0) return PathKind::missing;
+  if (S_ISLNK(info.st_mode)) return PathKind::link;
+  if (S_ISDIR(info.st_mode)) return PathKind::folder;
+  return S_ISREG(info.st_mode) ? PathKind::file : PathKind::other;
+}
+
+bool is_absolute_path(const std::string& path) { return native_path(path).starts_with('/'); }
+
 bool OutputFile::write(const void* data, std::size_t size) {
   if (handle_ < 0 || !posix::write_all(int(handle_), data, size)) return false;
   position_ += size;

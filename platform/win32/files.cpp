@@ -93,6 +93,22 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& path, std:
 
 bool file_exists(const std::string& path) { return win32::get_file_attributes(path) != INVALID_FILE_ATTRIBUTES; }
 
+PathKind path_kind(const std::string& path) {
+  const DWORD attributes = win32::get_file_attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::link;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::folder;
+  return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::other : PathKind::file;
+}
+
+bool is_absolute_path(const std::string& path) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const bool drive = path.size() >= 3 && path[1] == ':' && separator(path[2]) &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  const bool unc = path.size() >= 3 && separator(path[0]) && separator(path[1]) && !separator(path[2]);
+  return drive || unc;
+}
+
 bool OutputFile::write(const void* data, std::size_t size) {
   if (handle_ == -1 || !win32::write_all(as_handle(handle_), data, size)) return false;
   position_ += size;

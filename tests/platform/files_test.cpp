@@ -183,3 +183,46 @@ TEST(NativePath, ConvertsSeparatorsCodePageAndDriveLetters) {
 #endif
 
 }  // namespace
+
+namespace {
+
+TEST(AbsolutePath, OnlyAPathThatDoesNotDependOnTheCurrentFolder) {
+  struct Case {
+    const char* path;
+    bool absolute;
+  };
+  const Case cases[] = {
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"game", false},
+      {"..\\game", false},
+      {"C:\\Games\\QRM", true},
+      {"c:/Games", true},
+#ifdef _WIN32
+      {"\\\\server\\share\\QRM", true},
+      {"\\Games", false},  // the current drive's root
+      {"C:Games", false},  // the current folder of drive C:
+#else
+      {"/opt/qrm", true}, {"\\opt\\qrm", true},  // backslashes are separators here
+#endif
+  };
+  for (const Case& c : cases) EXPECT_EQ(platform::is_absolute_path(c.path), c.absolute) << c.path;
+}
+
+TEST_F(FilesTest, PathKindTellsWhatStandsThereWithoutFollowingLinks) {
+  platform::write_file_replacing(path("file"), platform::ByteView());
+  fs::create_directories(folder_ / "folder");
+  EXPECT_EQ(platform::path_kind(path("file")), platform::PathKind::file);
+  EXPECT_EQ(platform::path_kind(path("folder")), platform::PathKind::folder);
+  EXPECT_EQ(platform::path_kind(path("missing")), platform::PathKind::missing);
+  EXPECT_EQ(platform::path_kind(path("file") + "/below"), platform::PathKind::missing);
+#ifndef _WIN32
+  fs::create_symlink(folder_ / "folder", folder_ / "link");
+  EXPECT_EQ(platform::path_kind(path("link")), platform::PathKind::link);
+  ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(platform::path_kind(path("fifo")), platform::PathKind::other);
+#endif
+}
+
+}  // namespace
