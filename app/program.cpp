@@ -40,15 +40,16 @@ std::string directory_of(std::string_view path) {
 }
 
 bool start_program(PackageVerdict* verdict) {
-  // A damaged package is found before the game is asked to close.
+  // The package is checked before the game is asked to close: only a package there is
+  // to install closes the game.
   const PackageVerdict checked = check_own_package();
   if (verdict != nullptr) *verdict = checked;
-  if (checked.state == PackageVerdict::State::damaged) return false;
-  platform::request_game_close(GAME_WINDOW_CLASS);
+  if (!checked.installable()) return false;
 
   const auto config = platform::find_resource(UPDATE_CONFIG_NAME);
   if (!config || config->empty()) return false;
   if (config->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) return false;
+  platform::request_game_close(GAME_WINDOW_CLASS);
   update_ini.parse(reinterpret_cast<const char*>(config->data()), static_cast<std::int32_t>(config->size()));
 
   std::string module = platform::module_path();

@@ -29,10 +29,10 @@ inline constexpr const char* UPDATE_CONFIG_NAME = "updata.ini";
 std::string directory_of(std::string_view path);
 
 // Everything the entry point does before the dialog: checks the embedded package
-// against its checksum record, posts the close request to the game client, parses
-// the embedded configuration into update_ini and fills exe_dir. Returns false when
-// the package is damaged (then nothing is posted, and verdict, when given, says
-// which file) or the configuration is missing or empty; the program then ends with
-// 0 and shows nothing, or with a message for a damaged package.
+// (app/package_check.h), then, when it is installable, posts the close request to the
+// game client, parses the embedded configuration into update_ini and fills exe_dir.
+// Returns false, with nothing posted, when the package is not installable; verdict,
+// when given, says why (no package, an empty configuration, or which file is
+// damaged).
 struct PackageVerdict;
 bool start_program(PackageVerdict* verdict = nullptr);

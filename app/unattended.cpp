@@ -3,6 +3,7 @@
 #include <chrono>
 #include <map>
 
+#include "app/package_check.h"
 #include "app/program.h"
 #include "app/resource.h"
 #include "platform/files.h"
@@ -117,6 +118,18 @@ void propose_folder(DialogView& view, const std::string& folder) {
 }
 
 std::chrono::milliseconds game_wait_limit{60000};
+
+int end_without_package(const InstallOptions& options, const PackageVerdict& verdict, RunReport& report,
+                        std::string& errors) {
+  using State = PackageVerdict::State;
+  if (verdict.state != State::damaged && !options.silent) return EXIT_DONE;
+  if (verdict.state == State::damaged || verdict.state == State::empty_configuration)
+    report.package_damaged(verdict.file, verdict.text);
+  else
+    report.package_damaged(platform::module_path(), "no update package");
+  finish_report(options, report, errors);
+  return EXIT_PACKAGE_DAMAGED;
+}
 
 int run_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report) {
   SilentView view;

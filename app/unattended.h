@@ -58,6 +58,16 @@ int run_unattended(const InstallOptions& options, const DialogHost& host, RunRep
 // as a file not written. Returns the exit code; errors gets the lines for stderr.
 int install_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report, std::string& errors);
 
+// The end of a start whose package is not installable (start_program returned false).
+// A damaged package, and in an unattended install also no package or an empty
+// configuration, is reported (the log, the lines for stderr in errors) and gives
+// EXIT_PACKAGE_DAMAGED; a dialog's message box for a damaged package is the front
+// end's to show. The dialog's start without a package, or with an empty
+// configuration, ends silently with EXIT_DONE.
+struct PackageVerdict;
+int end_without_package(const InstallOptions& options, const PackageVerdict& verdict, RunReport& report,
+                        std::string& errors);
+
 // Writes the report to the log file of options, when one was asked for, and its
 // problem lines to errors. False when the log cannot be written (said on errors).
 bool finish_report(const InstallOptions& options, const RunReport& report, std::string& errors);

@@ -45,15 +45,13 @@ int main(int argc, char** argv) {
   std::string errors;
   PackageVerdict verdict;
   if (!start_program(&verdict)) {
-    if (verdict.state != PackageVerdict::State::damaged) return EXIT_DONE;
-    report.package_damaged(verdict.file, verdict.text);
-    if (!options.silent) {
+    const int code = end_without_package(options, verdict, report, errors);
+    if (verdict.state == PackageVerdict::State::damaged && !options.silent) {
       TerminalView view(std::cin, std::cout, input_is_terminal, output_is_terminal);
       view.message_box(PACKAGE_DAMAGED_TEXT, verdict.file);
     }
-    finish_report(options, report, errors);
     std::cerr << errors;
-    return EXIT_PACKAGE_DAMAGED;
+    return code;
   }
 
   if (options.silent) {

@@ -247,12 +247,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   std::string errors;
   PackageVerdict verdict;
   if (!start_program(&verdict)) {
-    if (verdict.state != PackageVerdict::State::damaged) return EXIT_DONE;
-    report.package_damaged(verdict.file, verdict.text);
-    finish_report(options, report, errors);
+    const int code = end_without_package(options, verdict, report, errors);
     print_errors(errors);
-    if (!silent) MessageBoxA(nullptr, PACKAGE_DAMAGED_TEXT, verdict.file.c_str(), MB_OK | MB_ICONERROR);
-    return EXIT_PACKAGE_DAMAGED;
+    if (!silent && verdict.state == PackageVerdict::State::damaged)
+      MessageBoxA(nullptr, PACKAGE_DAMAGED_TEXT, verdict.file.c_str(), MB_OK | MB_ICONERROR);
+    return code;
   }
 
   if (silent) {

@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "ini/ini_store.h"
+#include "app/package_check.h"
 #include "pak/pack_checks.h"
 #include "platform/executable_image.h"
 #include "platform/package_record.h"
@@ -34,6 +34,12 @@ std::string lower(std::string text) {
 
 bool is_pack_name(const std::string& name) { return name.size() > 4 && lower(name.substr(name.size() - 4)) == ".pak"; }
 
+// A native path for messages, as UTF-8.
+std::string display_name(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 // The package files: UPDATA.INI, NOTE.TXT and every *.pak, in name order. Only regular
 // files (or links to them) are taken; a FIFO or device of such a name is refused.
 bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>& blobs) {
@@ -55,7 +61,20 @@ bool collect_package(const fs::path& directory, std::vector<platform::NamedBlob>
   bool has_configuration = false;
   for (const auto& file : files) {
     platform::NamedBlob blob;
-    blob.name = file.filename().string();
+    // The installer looks its files up by their code page 950 names, as UPDATA.INI
+    // names the merge packs.
+    const auto name = platform::file_name_to_cp950(file.filename());
+    if (!name) {
+      std::cerr << "pak: " << display_name(file) << ": the file name has characters outside code page 950\n";
+      return false;
+    }
+    blob.name = *name;
+    for (const auto& earlier : blobs)
+      if (platform::resource_name_equal(earlier.name, blob.name)) {
+        std::cerr << "pak: the package folder " << display_name(directory) << " holds " << display_path(earlier.name)
+                  << " and " << display_path(blob.name) << ", one file to the installer (it ignores case)\n";
+        return false;
+      }
     if (blob.name.size() > platform::RESOURCE_MAX_NAME_LENGTH) {
       std::cerr << "pak: file name too long for a resource: " << blob.name << "\n";
       return false;
@@ -81,7 +100,7 @@ bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlo
   std::uint64_t problems = 0;
   for (const auto& blob : blobs) {
     if (!is_pack_name(lower(blob.name))) continue;
-    const std::string file = (directory / blob.name).string();
+    const std::string file = display_name(directory) + "/" + display_path(blob.name);
     problems += pak::check_pack(blob.bytes.data(), blob.bytes.size(), [&](const pak::WalkProblem& problem) {
                   std::cerr << "pak: " << file << ": "
                             << (problem.path.empty() ? std::string("\\") : display_path(problem.path)) << " (offset "
@@ -94,29 +113,27 @@ bool packs_sound(const fs::path& directory, const std::vector<platform::NamedBlo
   return false;
 }
 
-// Every "[pack%d]" name of the configuration must have its pack in the package, or
-// the installer would refuse the package as damaged.
-bool merge_packs_present(const std::vector<platform::NamedBlob>& blobs) {
-  const auto config = std::find_if(blobs.begin(), blobs.end(), [](const platform::NamedBlob& blob) {
-    return platform::resource_name_equal(blob.name, "UPDATA.INI");
-  });
-  if (config == blobs.end() || config->bytes.size() > 0x7FFFFFFF) return true;
-  IniStore ini;
-  ini.parse(reinterpret_cast<const char*>(config->bytes.data()), std::int32_t(config->bytes.size()));
-  for (int n = 0;; ++n) {
-    const std::string section = "[pack" + std::to_string(n) + "]";
-    const char* name = ini.get(section.c_str(), "name", nullptr);
-    if (name == nullptr) return true;
-    const std::string file = std::string(name) + ".pak";
-    const bool found = std::any_of(blobs.begin(), blobs.end(), [&](const platform::NamedBlob& blob) {
-      return platform::resource_name_equal(blob.name, file);
-    });
-    if (!found) {
-      std::cerr << "pak: UPDATA.INI names the merge pack " << display_path(name) << " in " << section
-                << ", but the package folder has no " << display_path(file) << "\n";
-      return false;
-    }
-  }
+// The package as the installer will find it (the checksum record included) must be
+// one it installs: the same check the installer makes at start (app/package_check.h).
+// Prints each problem as "pak: FILE: TEXT".
+bool package_installable(const fs::path& directory, const std::vector<platform::NamedBlob>& blobs) {
+  platform::OwnTable table;
+  for (const auto& blob : blobs) table.names.push_back(blob.name);
+  const PackageVerdict verdict = check_package(
+      [&](std::string_view name) -> std::optional<std::span<const std::uint8_t>> {
+        for (const auto& blob : blobs)
+          if (platform::resource_name_equal(blob.name, name)) return std::span<const std::uint8_t>(blob.bytes);
+        return std::nullopt;
+      },
+      table);
+  if (verdict.installable()) return true;
+  std::vector<platform::PackageProblem> problems = verdict.problems;
+  if (problems.empty()) problems.push_back({verdict.file.empty() ? "UPDATA.INI" : verdict.file, verdict.text});
+  for (const auto& problem : problems)
+    std::cerr << "pak: " << display_name(directory) << "/" << display_path(problem.name) << ": " << problem.text
+              << "\n";
+  std::cerr << "pak: not bundled: the installer would refuse this package\n";
+  return false;
 }
 
 // The stub's own program, without any package it carries; nothing (said on stderr)
@@ -156,9 +173,10 @@ int bundle(const std::string& stub_path, const std::string& package_dir, const s
   std::vector<platform::NamedBlob> blobs;
   const fs::path package = tools::utf8_path(package_dir);
   if (!collect_package(package, blobs)) return 1;
-  if (!packs_sound(package, blobs) || !merge_packs_present(blobs)) return 1;
+  if (!packs_sound(package, blobs)) return 1;
   // The checksum record comes last, over every file before it.
   blobs.push_back({platform::PACKAGE_RECORD_NAME, platform::make_package_record(blobs)});
+  if (!package_installable(package, blobs)) return 1;
   auto bundled = platform::append_resource_table(*program, blobs);
   if (!bundled) {
     std::cerr << "pak: the package cannot be attached (too many files or a bad name)\n";

@@ -1,5 +1,6 @@
 // pak list PACK [--json], pak cat PACK PATH, pak verify PACK: look into a pack.
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/package_check.h"
 #include "encode/decoded_sink.h"
 #include "pak/archive.h"
 #include "pak/directory_view.h"
@@ -154,15 +156,16 @@ int verify_installer(const std::string& path, const std::vector<std::uint8_t>& f
         return std::span<const std::uint8_t>(file).subspan(std::size_t(entry.offset), std::size_t(entry.size));
     return std::nullopt;
   };
-  std::vector<std::string> names;
-  for (const auto& entry : attached.table.entries) names.push_back(entry.name);
+  // Whatever the installer would refuse, by the check it makes at start.
+  platform::OwnTable table;
+  for (const auto& entry : attached.table.entries) table.names.push_back(entry.name);
+  const PackageVerdict verdict = check_package(lookup, table);
+  std::vector<platform::PackageProblem> refused = verdict.problems;
+  if (verdict.state == PackageVerdict::State::none) refused.push_back({"package table", "holds no files"});
+  if (verdict.state == PackageVerdict::State::empty_configuration) refused.push_back({verdict.file, verdict.text});
   std::uint64_t problems = 0;
-  for (const auto& problem : platform::check_package_files(lookup, names)) {
+  for (const auto& problem : refused) {
     std::cout << display_path(problem.name) << ": " << problem.text << "\n";
-    ++problems;
-  }
-  if (!lookup("UPDATA.INI")) {
-    std::cout << "UPDATA.INI: missing\n";
     ++problems;
   }
   std::uint64_t packs = 0;
@@ -171,6 +174,11 @@ int verify_installer(const std::string& path, const std::vector<std::uint8_t>& f
     if (name.size() < 4 || !platform::resource_name_equal(std::string_view(name).substr(name.size() - 4), ".pak"))
       continue;
     ++packs;
+    // A pack already named above (missing, changed, no pack at all) is not walked again.
+    const bool named = std::any_of(refused.begin(), refused.end(), [&](const platform::PackageProblem& problem) {
+      return platform::resource_name_equal(problem.name, name);
+    });
+    if (named) continue;
     const auto bytes = *lookup(name);
     problems += pak::check_pack(bytes.data(), bytes.size(), [&](const pak::WalkProblem& problem) {
                   std::cout << display_path(name) << ": " << problem_line(problem) << "\n";

@@ -359,6 +359,50 @@ TEST(PackageCheck, EveryFileTheInstallerReadsMustBeRecordedAndMatch) {
        State::damaged, "NOTE.TXT"},
       {"a blob of the table not recorded", [](SealedPackage& p) { p.table_names.push_back("extra.pak"); },
        State::damaged, "extra.pak"},
+      {"a table with no entries",
+       [](SealedPackage& p) {
+         p.files.clear();
+         p.table_names.clear();
+       },
+       State::none, ""},
+      {"the same file twice in the table", [](SealedPackage& p) { p.table_names.push_back("dll.pak"); }, State::damaged,
+       "package table"},
+      {"an empty configuration",
+       [](SealedPackage& p) {
+         p.files["UPDATA.INI"] = "";
+         p.seal();
+       },
+       State::empty_configuration, "UPDATA.INI"},
+      {"a configuration without a section",
+       [](SealedPackage& p) {
+         p.files["UPDATA.INI"] = "\r\n// notes\r\n";
+         p.seal();
+       },
+       State::empty_configuration, "UPDATA.INI"},
+      {"a removal record the run refuses",
+       [](SealedPackage& p) {
+         p.files["UPDATA.INI"] += "[remove]\r\nfile=..\\outside.txt\r\n";
+         p.seal();
+       },
+       State::damaged, "UPDATA.INI"},
+      {"a merge pack name that is no plain name",
+       [](SealedPackage& p) {
+         p.files["UPDATA.INI"] = "[pack0]\r\nname=sub\\data\r\n";
+         p.seal();
+       },
+       State::damaged, "UPDATA.INI"},
+      {"a merge pack neither there nor recorded",
+       [](SealedPackage& p) {
+         p.files["UPDATA.INI"] += "[pack1]\r\nname=more\r\n";
+         p.seal();
+       },
+       State::damaged, "more.pak"},
+      {"a payload that is no pack",
+       [](SealedPackage& p) {
+         p.files["DLL.PAK"] = "PACK";
+         p.seal();
+       },
+       State::damaged, "DLL.PAK"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -373,6 +417,60 @@ TEST(PackageCheck, EveryFileTheInstallerReadsMustBeRecordedAndMatch) {
     const PackageVerdict verdict = package.check();
     EXPECT_EQ(verdict.state, c.state) << verdict.file << ": " << verdict.text;
     EXPECT_EQ(verdict.file, c.file);
+  }
+}
+
+TEST(PackageCheck, WithoutAPackageToInstallOnlyAnUnattendedRunReportsIt) {
+  using State = PackageVerdict::State;
+  struct Case {
+    const char* what;
+    PackageVerdict verdict;
+    bool silent;
+    int code;
+    const char* said;  // in the log and on stderr; empty: nothing said
+  };
+  const Case cases[] = {
+      {"no package, dialog", {}, false, EXIT_DONE, ""},
+      {"no package, unattended", {}, true, EXIT_PACKAGE_DAMAGED, "no update package"},
+      {"empty configuration, dialog",
+       {State::empty_configuration, "UPDATA.INI", "empty configuration", {}},
+       false,
+       EXIT_DONE,
+       ""},
+      {"empty configuration, unattended",
+       {State::empty_configuration, "UPDATA.INI", "empty configuration", {}},
+       true,
+       EXIT_PACKAGE_DAMAGED,
+       "refused UPDATA.INI: the update package is damaged: empty configuration"},
+      {"damaged, dialog",
+       {State::damaged, "DLL.PAK", "missing", {}},
+       false,
+       EXIT_PACKAGE_DAMAGED,
+       "refused DLL.PAK: the update package is damaged: missing"},
+      {"damaged, unattended",
+       {State::damaged, "DLL.PAK", "missing", {}},
+       true,
+       EXIT_PACKAGE_DAMAGED,
+       "refused DLL.PAK: the update package is damaged: missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir scratch;
+    InstallOptions options;
+    options.silent = c.silent;
+    options.log_file = (scratch.path() / "install.log").string();
+    RunReport report;
+    std::string errors;
+    EXPECT_EQ(end_without_package(options, c.verdict, report, errors), c.code);
+    const std::string log = read_bytes(scratch.path() / "install.log");
+    if (*c.said == 0) {
+      EXPECT_TRUE(errors.empty()) << errors;
+      EXPECT_FALSE(std::filesystem::exists(scratch.path() / "install.log"));
+    } else {
+      EXPECT_NE(errors.find(c.said), std::string::npos) << errors;
+      EXPECT_NE(log.find(c.said), std::string::npos) << log;
+      EXPECT_NE(log.find("result 2\n"), std::string::npos) << log;
+    }
   }
 }
 

@@ -153,14 +153,34 @@ mkdir -p "$t"
 run_updater "$stub" "$t" 'ok\n' "$t/out-stub"
 check "stub without package: exit code 0" test "$(cat "$t/out-stub.rc")" = 0
 check "stub without package: no output" test ! -s "$t/out-stub"
-# pak bundle insists on an UPDATA.INI; one of size 0 is no configuration either.
-mkdir -p "$t/pkg"
-cp "$package/NOTE.TXT" "$package/DLL.pak" "$t/pkg/"
-: >"$t/pkg/updata.ini"
-"$pak" bundle "$stub" "$t/pkg" "$t/updater-empty-ini" >/dev/null 2>&1
-run_updater "$t/updater-empty-ini" "$t" 'ok\n' "$t/out-empty-ini"
-check "empty updata.ini: exit code 0" test "$(cat "$t/out-empty-ini.rc")" = 0
-check "empty updata.ini: no output" test ! -s "$t/out-empty-ini"
+# An installer cut exactly at the stub's end, a table with no entries, and an empty
+# configuration (attached without pak bundle, which refuses it): the dialog ends at
+# once and silently, an unattended install says so and exits 2. None of them asks the
+# game to close: a stand-in wmctrl on the PATH notes every call.
+attach=$(dirname "$0")/../platform/attach_package.py
+head -c "$(stat -c %s "$stub")" "$updater" >"$t/updater-cut"
+chmod +x "$t/updater-cut"
+python3 "$attach" "$stub" "$t/updater-no-entries"
+: >"$t/empty.ini"
+python3 "$attach" "$stub" "$t/updater-empty-ini" "UPDATA.INI=$t/empty.ini" "NOTE.TXT=$package/NOTE.TXT" \
+  "DLL.pak=$package/DLL.pak"
+mkdir -p "$t/bin"
+printf '#!/bin/sh\necho "$*" >>"%s/wmctrl-calls"\n' "$t" >"$t/bin/wmctrl"
+chmod +x "$t/bin/wmctrl"
+for variant in cut:"no update package" no-entries:"no update package" empty-ini:"empty configuration"; do
+  name=${variant%%:*} said=${variant#*:}
+  exe=$t/updater-$name
+  PATH="$t/bin:$PATH" DISPLAY=:97 run_updater "$exe" "$t" 'ok\n' "$t/out-$name"
+  check "$name: dialog exit code 0" test "$(cat "$t/out-$name.rc")" = 0
+  check "$name: dialog shows nothing" test ! -s "$t/out-$name"
+  (cd "$t" && PATH="$t/bin:$PATH" DISPLAY=:97 "$exe" /S "/LOG=$t/$name.log" >"$t/out-s-$name" 2>"$t/err-s-$name" </dev/null)
+  echo $? >"$t/out-s-$name.rc"
+  check "$name /S: exit code 2" test "$(cat "$t/out-s-$name.rc")" = 2
+  check "$name /S: said on stderr" contains "$t/err-s-$name" "$said"
+  check "$name /S: logged" contains "$t/$name.log" "$said"
+  check "$name /S: log ends with the result" has_line "$t/$name.log" "result 2"
+done
+check "no package: the game is not asked to close" test ! -e "$t/wmctrl-calls"
 
 # --- Damaged packages: the installer says so, exits 2, and changes nothing ---------
 # The bundle is the stub, then each package file 8-byte aligned in name order, then

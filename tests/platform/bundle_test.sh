@@ -66,4 +66,49 @@ done
 grep -q "dll.pak: not a regular file" <(timeout 10 "$pak" bundle "$probe" "$work/fifo" "$work/out6" 2>&1) ||
   fail "a FIFO in the package is not named"
 ls "$work" | grep -q '^out' && fail "a failed bundle left output behind"
+# What the installer refuses, pak bundle refuses too, with one reason a line and no
+# output: an empty configuration, one file twice (names differ in case only), removal
+# records the run would refuse, a merge pack name that is no plain name.
+attach=$(dirname "$0")/attach_package.py
+refused_package() {  # refused_package NAME INI_TEXT EXPECTED_TEXT [EXTRA_FILE]
+  local dir=$work/refused-$1
+  mkdir -p "$dir"
+  printf '%b' "$2" >"$dir/UPDATA.INI"
+  cp "$work/pkg/dll.pak" "$dir/dll.pak"
+  [ -n "${4:-}" ] && cp "$work/pkg/dll.pak" "$dir/$4"
+  if timeout 10 "$pak" bundle "$probe" "$dir" "$work/refused-out" 2>"$work/err"; then fail "bundle of $1 must fail"; fi
+  grep -qF -- "$3" "$work/err" || fail "bundle of $1 must say \"$3\": $(cat "$work/err")"
+  [ ! -e "$work/refused-out" ] || fail "bundle of $1 left output behind"
+  # pak verify refuses the same package attached without pak's checks.
+  local blobs=() file
+  for file in "$dir"/*; do blobs+=("$(basename "$file")=$file"); done
+  python3 "$attach" "$probe" "$work/refused-attached" "${blobs[@]}" || fail "cannot attach $1"
+  if "$pak" verify "$work/refused-attached" >"$work/out" 2>/dev/null; then fail "pak verify of $1 must fail"; fi
+  grep -qF -- "$3" "$work/out" || fail "pak verify of $1 must say \"$3\": $(cat "$work/out")"
+}
+refused_package empty-ini '' 'empty configuration'
+refused_package blank-ini '\r\n\r\n' 'empty configuration'
+refused_package twice '[inst]\r\n' 'DLL.PAK' DLL.PAK
+refused_package removal '[remove]\r\nfile=..\\outside.txt\r\n' '..\outside.txt'
+refused_package pack-name '[pack0]\r\nname=sub\\data\r\n' 'not a plain pack name'
+refused_package pack-missing '[pack0]\r\nname=data\r\n' 'data.pak: missing'
+
+# A table with no entries, and a table holding one file twice with a sound record.
+python3 "$attach" "$probe" "$work/no-entries" || fail "cannot attach an empty table"
+if "$pak" verify "$work/no-entries" >"$work/out" 2>&1; then fail "pak verify of an empty table must fail"; fi
+python3 "$attach" "$probe" "$work/twice" "UPDATA.INI=$work/pkg/Updata.Ini" "updata.ini=$work/pkg/Updata.Ini" ||
+  fail "cannot attach a table with a file twice"
+if "$pak" verify "$work/twice" >"$work/out" 2>&1; then fail "pak verify of a file twice must fail"; fi
+grep -q "twice" "$work/out" || fail "pak verify must name the file held twice: $(cat "$work/out")"
+
+# A merge pack named in Big5 (資料, B8 EA AE C6) as pak diff writes it: the file has its
+# UTF-8 name, UPDATA.INI the code page 950 bytes; the installer finds the pack by them.
+mkdir "$work/big5"
+printf '[pack0]\r\nname=\270\352\256\306\r\n' >"$work/big5/UPDATA.INI"
+cp "$work/pkg/dll.pak" "$work/big5/dll.pak"
+cp "$work/pkg/dll.pak" "$work/big5/資料.pak"
+"$pak" bundle "$probe" "$work/big5" "$work/big5-bundled" 2>"$work/err" || fail "Big5 merge pack: $(cat "$work/err")"
+out=$("$work/big5-bundled" "$(printf '\270\352\256\306.pak')")
+[ "$out" = "$(printf '\270\352\256\306.pak: 40 \001')" ] || fail "Big5 merge pack not found by its name: $out"
+"$pak" verify "$work/big5-bundled" >/dev/null || fail "pak verify of the Big5 package"
 echo "bundle_test: ok"
