@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/resource.h"
+#include "app/run_messages.h"
 #include "app/unattended.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -72,6 +73,7 @@ std::string megabytes(std::uint64_t bytes) {
 }  // namespace
 
 void TerminalView::show_run_progress(std::uint64_t done, std::uint64_t total, std::string_view activity) {
+  waiting_for_game_ = activity == GAME_RUNNING_TEXT;
   const int percent = total == 0 ? 0 : int(done * 100 / total);
   std::string line = "Progress " + std::to_string(percent) + "% (" + megabytes(done) + " of " + megabytes(total) +
                      " MB) " + shown(activity);
@@ -99,7 +101,22 @@ void TerminalView::show_run_progress(std::uint64_t done, std::uint64_t total, st
 
 void TerminalView::pause(unsigned milliseconds) {
   out_.flush();
-  platform::sleep_milliseconds(milliseconds);
+  if (!waiting_for_game_ || stop_requested_) {
+    platform::sleep_milliseconds(milliseconds);
+    return;
+  }
+  if (input_wait_ && !input_wait_(milliseconds)) return;
+  std::string line;
+  if (!std::getline(in_, line)) {
+    end_progress_line();
+    out_ << "End of input: the update stops waiting for the game.\n";
+    stop_requested_ = true;
+  } else if (lowered(trimmed(line)) == "cancel") {
+    stop_requested_ = true;
+  } else {
+    end_progress_line();
+    out_ << "The update waits for the game to close; type cancel to stop it.\n";
+  }
 }
 
 void TerminalView::draw_progress() {

@@ -7,6 +7,7 @@
 // system's code page 950 and the terminal's UTF-8.
 
 #include <chrono>
+#include <functional>
 #include <istream>
 #include <map>
 #include <optional>
@@ -23,6 +24,11 @@ class TerminalView : public DialogView {
   // progress bar redraws one line instead of printing a line per step.
   TerminalView(std::istream& in, std::ostream& out, bool input_is_terminal, bool output_is_terminal);
 
+  // How the view waits for input while the run waits for the game: true when a line
+  // (or the end of input) can be read without blocking, within at most the time
+  // given. Without one, input counts as always there, as a stream in memory is.
+  void set_input_wait(std::function<bool(unsigned)> wait) { input_wait_ = std::move(wait); }
+
   // After the opening, makes folder the install folder as a pick of the browser does.
   void propose_folder_on_open(std::string folder) { proposed_folder_ = std::move(folder); }
 
@@ -34,7 +40,10 @@ class TerminalView : public DialogView {
   void set_text(int id, std::string_view text) override;
   void set_progress_range(int count) override;
   void set_progress_position(int position) override;
+  // While the run waits for the game, pauses by waiting for input: "cancel" or the
+  // end of input stops the run (stop_requested), as Cancel does in the dialog.
   void pause(unsigned milliseconds) override;
+  bool stop_requested() override { return stop_requested_; }
   bool browse_install_dir(std::string& folder) override;
   void message_box(std::string_view text, std::string_view caption) override;
   void end_dialog(int result) override;
@@ -67,4 +76,7 @@ class TerminalView : public DialogView {
   std::chrono::steady_clock::time_point last_drawn_{};
   int last_tenth_ = -1;
   std::string last_state_;
+  std::function<bool(unsigned)> input_wait_;
+  bool waiting_for_game_ = false;  // the run said it waits for the game to close
+  bool stop_requested_ = false;
 };

@@ -6,6 +6,7 @@
 #include "app/package_check.h"
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/run_messages.h"
 #include "platform/files.h"
 #include "platform/system.h"
 
@@ -23,13 +24,21 @@ class SilentView : public DialogView {
   void message_box(std::string_view, std::string_view) override {}
   void end_dialog(int result) override { ended_ = result; }
   // The run asks while it waits for the game: nobody can close it, so it waits a
-  // bounded time, then stops.
+  // bounded time from the start of the run, then stops. It stops once another look at
+  // the game (a pause, then a window query of at most WINDOW_QUERY_LIMIT_MS) could
+  // overrun the limit, so the limit holds whatever the query does.
   bool stop_requested() override {
-    const auto now = std::chrono::steady_clock::now();
-    if (!waiting_since_) waiting_since_ = now;
-    return now - *waiting_since_ > game_wait_limit;
+    if (!waiting_) return false;
+    const auto reserve = std::chrono::milliseconds(last_pause_ + platform::WINDOW_QUERY_LIMIT_MS);
+    return std::chrono::steady_clock::now() + reserve >= started_ + game_wait_limit;
   }
-  void pause(unsigned milliseconds) override { platform::sleep_milliseconds(milliseconds); }
+  void show_run_progress(std::uint64_t, std::uint64_t, std::string_view activity) override {
+    waiting_ = activity == GAME_RUNNING_TEXT;
+  }
+  void pause(unsigned milliseconds) override {
+    last_pause_ = milliseconds;
+    platform::sleep_milliseconds(milliseconds);
+  }
   int ended() const { return ended_; }
 
   bool ok_offered() const {
@@ -44,7 +53,9 @@ class SilentView : public DialogView {
  private:
   std::map<int, bool> visible_;
   std::map<int, std::string> texts_;
-  std::optional<std::chrono::steady_clock::time_point> waiting_since_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  bool waiting_ = false;  // the run said it waits for the game
+  unsigned last_pause_ = 0;
   int ended_ = 0;
 };
 

@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
   }
 
   TerminalView view(std::cin, std::cout, input_is_terminal, output_is_terminal);
+  // While the run waits for the game, a line of input (or its end) can stop it.
+  view.set_input_wait(&platform::wait_for_standard_input);
   if (options.folder) view.propose_folder_on_open(*options.folder);
   if (options.log_file) set_active_run_report(&report);
   view.run(DialogHost::system());

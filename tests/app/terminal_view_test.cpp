@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/program.h"
+#include "app/update_run.h"
 #include "tests/app/test_files.h"
 
 namespace {
@@ -119,6 +120,28 @@ TEST_F(TerminalViewTest, ProgressIsPlainLinesByTenthsWhenNotATerminal) {
             std::string::npos)
       << text;
   EXPECT_TRUE(text.ends_with("Update finished.\n"));
+}
+
+TEST_F(TerminalViewTest, WhileTheGameRunsTheEndOfInputOrCancelStopsTheWait) {
+  PackageStandIn package;
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  std::filesystem::create_directories(scratch.path() / "game");
+  const std::string config = "[inst]\r\ndir=" + (scratch.path() / "game").string() + "\r\n";
+  game_still_running = [] { return true; };
+  struct Case {
+    const char* what;
+    std::string input;
+  };
+  const Case cases[] = {{"end of input", "ok\n"}, {"cancel", "ok\nwait\ncancel\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reset();
+    out.str("");
+    EXPECT_EQ(run(config, c.input), -1);
+    EXPECT_TRUE(out.str().ends_with("Cancelled.\n")) << out.str();
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "game" / "a.txt"));
+  }
+  game_still_running = [] { return false; };
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/update_run.h"
 #include "pak/write_messages.h"
 #include "platform/package_record.h"
+#include "platform/system.h"
 #include "tests/app/test_files.h"
 
 namespace {
@@ -227,6 +228,27 @@ TEST_F(UnattendedTest, AFolderTheDialogWouldNotOfferIsRefusedAndNothingWritten) 
     EXPECT_EQ(report.problem_lines()[0].rfind("refused ", 0), 0u) << report.problem_lines()[0];
     EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
   }
+}
+
+TEST_F(UnattendedTest, TheWaitForTheGameEndsInTimeWhateverTheWindowQueryTakes) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  configure("[inst]\r\ndir=" + game.string() + "\r\n");
+  // A window query that answers only after a long while, as against a stuck X server.
+  game_still_running = [] {
+    platform::sleep_milliseconds(400);
+    return true;
+  };
+  game_wait_limit = std::chrono::milliseconds(3000);
+  InstallOptions options;
+  options.silent = true;
+  const auto started = std::chrono::steady_clock::now();
+  const int code = run(options);
+  const auto took = std::chrono::steady_clock::now() - started;
+  game_still_running = [] { return false; };
+  game_wait_limit = std::chrono::milliseconds(60000);
+  EXPECT_EQ(code, EXIT_GAME_RUNNING);
+  EXPECT_LE(took, std::chrono::milliseconds(3000));
+  EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
 }
 
 TEST_F(UnattendedTest, AFileThatCannotBeWrittenIsLoggedAndTheOthersAreWritten) {
