@@ -7,8 +7,10 @@
 #include "app/program.h"
 #include "app/resource.h"
 #include "app/run_messages.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "platform/write_folder.h"
 
 namespace {
 
@@ -100,7 +102,13 @@ ParsedOptions parse_install_options(const std::vector<std::string>& arguments) {
     } else if (auto folder = inline_value(argument, "/D=")) {
       // The rest of the command line is the path, as Windows installers take it.
       std::string path = *folder;
-      for (++i; i < arguments.size(); ++i) path += " " + arguments[i];
+      for (++i; i < arguments.size(); ++i) {
+        // "/D=PATH /S" would install nowhere and ask nobody: the line is wrong, not the path.
+        if (arguments[i] == "/S" || arguments[i] == "--silent")
+          return {std::nullopt, "/D= takes the rest of the command line as the folder, so it comes last: give " +
+                                    arguments[i] + " before it"};
+        path += " " + arguments[i];
+      }
       error = set_once(options.folder, path, "the folder");
     } else if (auto folder_value = inline_value(argument, "--dir=")) {
       error = set_once(options.folder, *folder_value, "the folder");
@@ -130,6 +138,54 @@ void propose_folder(DialogView& view, const std::string& folder) {
 
 std::chrono::milliseconds game_wait_limit{60000};
 
+namespace {
+
+// path without the separators at its end (a 0x5C trail byte stays).
+std::string without_trailing_separators(std::string path) {
+  while (!path.empty() && platform::find_last_separator(path, true) == path.size() - 1) path.pop_back();
+  return path;
+}
+
+// Why folder cannot be the install folder before the run looks at it, or null: a
+// folder that depends on the current folder is no install folder, and a file is none.
+const char* folder_problem(const std::string& folder) {
+  if (!platform::is_absolute_path(folder))
+    return "not an absolute path; the install folder never depends on the current folder, give one with /D=PATH";
+  const platform::PathKind kind = platform::path_kind(without_trailing_separators(folder));
+  if (kind == platform::PathKind::file || kind == platform::PathKind::other)
+    return "not a folder: a file of that name is there";
+  return nullptr;
+}
+
+}  // namespace
+
+std::string log_file_problem(const std::string& path) {
+  const std::size_t last = platform::find_last_separator(path, true);
+  std::string folder = last == std::string::npos ? "." : path.substr(0, last == 0 ? 1 : last);
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+  platform::WriteFolder opened;
+  switch (opened.open(folder)) {
+    case platform::WriteFolder::Status::ok:
+      break;
+    case platform::WriteFolder::Status::missing:
+      return "its folder does not exist";
+    case platform::WriteFolder::Status::not_a_folder:
+      return "its folder is no folder";
+    case platform::WriteFolder::Status::failed:
+      return "its folder cannot be opened";
+  }
+  switch (platform::path_kind(path)) {
+    case platform::PathKind::link:
+      return "it is a link; nothing is written through a link";
+    case platform::PathKind::folder:
+      return "it is a folder";
+    case platform::PathKind::other:
+      return "it is no regular file";
+    default:
+      return {};
+  }
+}
+
 int end_without_package(const InstallOptions& options, const PackageVerdict& verdict, RunReport& report,
                         std::string& errors) {
   using State = PackageVerdict::State;
@@ -151,6 +207,10 @@ int run_unattended(const InstallOptions& options, const DialogHost& host, RunRep
     // The dialog would hide OK: the game's folder is unknown, and nobody is there to
     // pick one.
     report.folder_not_settled(view.path_text(), "the game's install folder is unknown; give one with /D=PATH");
+    return report.exit_code();
+  }
+  if (const char* problem = folder_problem(view.path_text())) {
+    report.folder_not_settled(view.path_text(), problem);
     return report.exit_code();
   }
   // The run notes what it writes and every message it would have shown.

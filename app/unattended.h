@@ -58,6 +58,11 @@ int run_unattended(const InstallOptions& options, const DialogHost& host, RunRep
 // as a file not written. Returns the exit code; errors gets the lines for stderr.
 int install_unattended(const InstallOptions& options, const DialogHost& host, RunReport& report, std::string& errors);
 
+// Why the log file at path (system text) cannot be written, or empty; checked before
+// anything is installed. Its folder must exist, and the name must be no link, folder
+// or device.
+std::string log_file_problem(const std::string& path);
+
 // The end of a start whose package is not installable (start_program returned false).
 // A damaged package, and in an unattended install also no package or an empty
 // configuration, is reported (the log, the lines for stderr in errors) and gives

@@ -27,6 +27,7 @@
 #include "pak/entry_path.h"
 #include "pak/pack_walk.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/system.h"
 #include "platform/write_folder.h"
 
@@ -63,6 +64,12 @@ bool settle_folder(RunNotes& notes, platform::WriteFolder& folder, std::string& 
   folder_path = folder_of(install_dir);
   if (folder_path.empty() || is_drive_root(folder_path)) {
     notes.problem(RunProblem::folder_refused, install_dir);
+    return false;
+  }
+  // A folder that depends on the current folder is no install folder: shown as one
+  // that is not there.
+  if (!platform::is_absolute_path(folder_path)) {
+    notes.problem(RunProblem::folder_missing, install_dir);
     return false;
   }
   // The base of every archive of the run is the folder and one separator.

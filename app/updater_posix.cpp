@@ -39,6 +39,15 @@ int main(int argc, char** argv) {
     return EXIT_DONE;
   }
 
+  // A log that cannot be written is refused before anything is installed.
+  if (options.log_file) {
+    if (const std::string problem = log_file_problem(*options.log_file); !problem.empty()) {
+      std::cerr << "updater: cannot write the log file " << *platform::cp950_to_utf8(*options.log_file, true) << ": "
+                << problem << "\n";
+      return EXIT_USAGE;
+    }
+  }
+
   const bool input_is_terminal = isatty(STDIN_FILENO) != 0;
   const bool output_is_terminal = isatty(STDOUT_FILENO) != 0;
   RunReport report;

@@ -243,6 +243,16 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     return EXIT_DONE;
   }
 
+  // A log that cannot be written is refused before anything is installed.
+  if (options.log_file) {
+    if (const std::string problem = log_file_problem(*options.log_file); !problem.empty()) {
+      const std::string text = "updater: cannot write the log file " + *options.log_file + ": " + problem + "\n";
+      print_errors(text);
+      if (!silent) MessageBoxA(nullptr, text.c_str(), "Updata", MB_OK);
+      return EXIT_USAGE;
+    }
+  }
+
   RunReport report;
   std::string errors;
   PackageVerdict verdict;

@@ -16,6 +16,7 @@
 #include "app/run_report.h"
 #include "app/update_run.h"
 #include "pak/write_messages.h"
+#include "platform/files.h"
 #include "platform/package_record.h"
 #include "platform/system.h"
 #include "tests/app/test_files.h"
@@ -71,6 +72,9 @@ TEST(InstallOptions, AnythingElseIsRefusedWithAReason) {
       {"/LOG=a", "--log", "b"},
       {"install"},
       {""},
+      // /D= takes the rest of the line: an /S after it would be part of the folder.
+      {"/D=C:\\Games\\QRM", "/S"},
+      {"/D=C:\\Program", "Files", "--silent"},
   };
   for (const auto& arguments : cases) {
     const ParsedOptions parsed = parse_install_options(arguments);
@@ -230,6 +234,46 @@ TEST_F(UnattendedTest, AFolderTheDialogWouldNotOfferIsRefusedAndNothingWritten) 
   }
 }
 
+TEST_F(UnattendedTest, ARelativeFolderOrAFileIsNoInstallFolder) {
+  package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
+  const std::filesystem::path windows = scratch.path() / "windows";
+  write_bytes(windows / "QRM.ini", "[inst_path]\r\npath=.\r\n");
+  write_bytes(game / "file", "a file");
+  struct Case {
+    const char* what;
+    std::string config;
+    std::optional<std::string> folder;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"configuration dir=..", "[inst]\r\ndir=..\r\n", {}, "not an absolute path"},
+      {"game INI path=.", "[inst]\r\nwin_ini=QRM.ini\r\n", {}, "not an absolute path"},
+      {"relative folder option", "[inst]\r\n", std::string("game"), "not an absolute path"},
+      {"a file as the folder", "[inst]\r\n", (game / "file").string(), "not a folder"},
+  };
+  // The current folder is where a relative folder would land.
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(game);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    update_ini.clear();
+    install_ini.clear();
+    system_archive.close();
+    report = RunReport();
+    configure(c.config);
+    InstallOptions options;
+    options.silent = true;
+    options.folder = c.folder;
+    EXPECT_EQ(run(options), EXIT_FOLDER_NOT_SETTLED);
+    ASSERT_EQ(report.problem_lines().size(), 1u);
+    EXPECT_NE(report.problem_lines()[0].find(c.reason), std::string::npos) << report.problem_lines()[0];
+  }
+  std::filesystem::current_path(previous);
+  EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(scratch.path() / "a.txt"));
+  EXPECT_FALSE(std::filesystem::exists(game / "game" / "a.txt"));
+}
+
 TEST_F(UnattendedTest, TheWaitForTheGameEndsInTimeWhateverTheWindowQueryTakes) {
   package.add("dll.pak", make_pack({{"a.txt", "new a"}}));
   configure("[inst]\r\ndir=" + game.string() + "\r\n");
@@ -249,6 +293,52 @@ TEST_F(UnattendedTest, TheWaitForTheGameEndsInTimeWhateverTheWindowQueryTakes) {
   EXPECT_EQ(code, EXIT_GAME_RUNNING);
   EXPECT_LE(took, std::chrono::milliseconds(3000));
   EXPECT_FALSE(std::filesystem::exists(game / "a.txt"));
+}
+
+TEST(LogFile, ALogThatCannotBeWrittenIsRefusedBeforehand) {
+  ScratchDir scratch;
+  write_bytes(scratch.path() / "old.log", "old");
+  std::filesystem::create_directories(scratch.path() / "folder.log");
+  struct Case {
+    const char* what;
+    std::filesystem::path path;
+    const char* reason;  // empty: usable
+  };
+  std::vector<Case> cases = {
+      {"a new log", scratch.path() / "new.log", ""},
+      {"an existing log", scratch.path() / "old.log", ""},
+      {"a missing folder", scratch.path() / "missing" / "install.log", "folder does not exist"},
+      {"a folder", scratch.path() / "folder.log", "a folder"},
+  };
+#ifndef _WIN32
+  std::filesystem::create_symlink(scratch.path() / "old.log", scratch.path() / "link.log");
+  cases.push_back({"a link", scratch.path() / "link.log", "a link"});
+  cases.push_back({"a dangling link", scratch.path() / "dangling.log", "a link"});
+  std::filesystem::create_symlink(scratch.path() / "nowhere", scratch.path() / "dangling.log");
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string problem = log_file_problem(c.path.string());
+    if (*c.reason == 0)
+      EXPECT_EQ(problem, "");
+    else
+      EXPECT_NE(problem.find(c.reason), std::string::npos) << problem;
+  }
+}
+
+TEST(LogFile, AFailedWriteLeavesTheOldLog) {
+  ScratchDir scratch;
+  write_bytes(scratch.path() / "install.log", "the old log\n");
+  RunReport report;
+  for (int i = 0; i < 100; ++i) report.written("C:\\QRM\\file" + std::to_string(i));
+  InstallOptions options;
+  options.log_file = (scratch.path() / "install.log").string();
+  std::string errors;
+  platform::inject_write_failure_after(100);
+  EXPECT_FALSE(finish_report(options, report, errors));
+  platform::inject_write_failure_after(-1);
+  EXPECT_EQ(read_bytes(scratch.path() / "install.log"), "the old log\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.path()), {}), 1);
 }
 
 TEST_F(UnattendedTest, AFileThatCannotBeWrittenIsLoggedAndTheOthersAreWritten) {

@@ -10,6 +10,7 @@
 
 #include "app/program.h"
 #include "app/resource.h"
+#include "app/run_messages.h"
 #include "app/update_run.h"
 #include "tests/app/recording_view.h"
 #include "tests/app/test_files.h"
@@ -243,6 +244,31 @@ TEST_F(UpdateDialogTest, CommandsWithANotificationCodeAreIgnored) {
     update_dialog_command(view, command);
   }
   EXPECT_TRUE(view.events.empty());
+}
+
+// A proposed folder that depends on the current folder is shown at OK as a folder
+// that is not there, and nothing is written beside the current folder.
+TEST_F(UpdateDialogTest, ARelativeFolderIsRefusedAsAMissingOne) {
+  PackageStandIn package;
+  package.add("dll.pak", make_pack({{"probe.txt", "x"}}));
+  std::filesystem::create_directories(scratch.path() / "cwd" / "sub");
+  write_bytes(scratch.path() / "QRM.ini", "[inst_path]\r\npath=.\r\n");
+  const std::string configs[] = {"[inst]\r\ndir=..\r\n", "[inst]\r\nwin_ini=QRM.ini\r\n", "[inst]\r\n"};
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch.path() / "cwd" / "sub");
+  for (const std::string& config : configs) {
+    SCOPED_TRACE(config);
+    reset_program();
+    view = RecordingView();
+    configure(config);
+    open();
+    update_dialog_command(view, IDOK);
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text, FOLDER_MISSING_TEXT);
+  }
+  std::filesystem::current_path(previous);
+  for (const char* folder : {"cwd", "cwd/sub", "cwd/sub/can't find"})
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / folder / "probe.txt")) << folder;
 }
 
 }  // namespace

@@ -316,6 +316,33 @@ check "unknown option: exit code 1" test "$(cat "$work/silent-usage.rc")" = 1
 check "unknown option: usage on stderr" contains "$work/silent-usage.err" "usage: updater"
 check "unknown option: nothing written" test "$before" = "$(snapshot "$t")"
 
+# Refused before anything is installed: /S after /D= (it would be part of the folder),
+# a log that is a link or lies in a missing folder. A folder that is a file, or
+# relative, is no install folder.
+t=$work/refused-line
+"$make_game" "$pak" "$t/win" "$t/game" >/dev/null
+printf 'old log\n' >"$t/old.log"
+ln -s "$t/old.log" "$t/link.log"
+touch "$t/a-file"
+before=$(snapshot "$t")
+run_silent "$updater" "$t/win" wrong-order "/D=$t/game" /S
+check "/D= before /S: exit code 1" test "$(cat "$work/wrong-order.rc")" = 1
+check "/D= before /S: says why" contains "$work/wrong-order.err" "comes last"
+run_silent "$updater" "$t/win" log-link /S --log "$t/link.log"
+check "log is a link: exit code 1" test "$(cat "$work/log-link.rc")" = 1
+check "log is a link: says so" contains "$work/log-link.err" "link"
+run_silent "$updater" "$t/win" log-missing /S --log "$t/missing/install.log"
+check "log in a missing folder: exit code 1" test "$(cat "$work/log-missing.rc")" = 1
+check "log in a missing folder: says so" contains "$work/log-missing.err" "folder does not exist"
+check "refused command lines: nothing written" test "$before" = "$(snapshot "$t")"
+run_silent "$updater" "$t/win" dir-file --silent --dir "$t/a-file"
+check "--dir naming a file: exit code 3" test "$(cat "$work/dir-file.rc")" = 3
+check "--dir naming a file: says it is not a folder" contains "$work/dir-file.err" "not a folder"
+run_silent "$updater" "$t/win" dir-relative --silent --dir game
+check "--dir relative: exit code 3" test "$(cat "$work/dir-relative.rc")" = 3
+check "--dir relative: says so" contains "$work/dir-relative.err" "not an absolute path"
+check "refused folders: nothing written" test "$before" = "$(snapshot "$t")"
+
 # The dialog takes /D= and /LOG= too, and still ends with 0.
 t=$work/dialog-dir
 "$make_game" "$pak" "$t/win" "$t/game" >/dev/null
