@@ -1,5 +1,5 @@
 #pragma once
-// Scratch folders and small packs for the installer's tests.
+// Files and small packs for the installer's tests (scratch folders: tests/support).
 
 #include <algorithm>
 #include <cstdint>
@@ -13,26 +13,9 @@
 
 #include "pak/pak_format.h"
 #include "platform/resources.h"
+#include "tests/support/scratch_dir.h"
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() / ("pakupdate-app-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  // The folder as a system path (backslashes on Windows, as they come on POSIX).
-  std::string system_path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using test_support::ScratchDir;
 
 inline void write_bytes(const std::filesystem::path& path, const std::string& bytes) {
   std::filesystem::create_directories(path.parent_path());

@@ -7,58 +7,7 @@
 
 #include "encode/encoder.h"
 
-Bytes hex(const std::string& text) {
-  Bytes bytes;
-  int pending = -1;
-  for (char c : text) {
-    int v;
-    if (c >= '0' && c <= '9') {
-      v = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      v = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      v = c - 'A' + 10;
-    } else {
-      continue;
-    }
-    if (pending < 0) {
-      pending = v;
-    } else {
-      bytes.push_back(static_cast<std::uint8_t>(pending << 4 | v));
-      pending = -1;
-    }
-  }
-  return bytes;
-}
-
-std::string to_hex(const Bytes& bytes) {
-  std::string text;
-  char buf[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02X ", b);
-    text += buf;
-  }
-  return text;
-}
-
 Bytes repeat(std::uint8_t value, std::size_t count) { return Bytes(count, value); }
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
-static void put_u32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-Bytes stream_of(std::uint32_t decoded_size, const Bytes& items) {
-  Bytes s = concat({hex("45 6E 43 6F 64 65 00000000 00000000"), items});
-  put_u32(s, 6, decoded_size);
-  put_u32(s, 10, static_cast<std::uint32_t>(s.size()));
-  return s;
-}
 
 Bytes encode(const Bytes& input) {
   MemorySink sink;
@@ -84,6 +33,52 @@ Decoded decode(const Bytes& stream, std::size_t available, std::size_t destinati
   d.result = decode_stream(out.get(), destination_size, in.get(), available);
   d.output.assign(out.get(), out.get() + d.result.produced);
   return d;
+}
+
+bool RecordingSink::write(const std::uint8_t* data, std::size_t size) {
+  EXPECT_NE(size, 0u);
+  EXPECT_LE(size, StreamDecoder::kChunkSize);
+  EXPECT_FALSE(refused_) << "write after a refusal";
+  if (writes_++ == refuse_at_) return refused_ = true, false;
+  bytes.insert(bytes.end(), data, data + size);
+  return true;
+}
+
+Decoded stream_decode(const Bytes& stream, std::size_t available, StreamDecoder* decoder) {
+  if (available == SIZE_MAX) available = stream.size();
+  auto in = std::make_unique<std::uint8_t[]>(available);
+  std::copy_n(stream.begin(), available, in.get());
+  RecordingSink sink;
+  Decoded d;
+  d.result = decoder ? decoder->decode(in.get(), available, sink) : decode_stream_to(sink, in.get(), available);
+  d.output = std::move(sink.bytes);
+  return d;
+}
+
+void expect_decoders_agree(const Bytes& stream, std::size_t available, StreamDecoder* decoder) {
+  const Decoded whole = decode(stream, available);
+  const Decoded streamed = stream_decode(stream, available, decoder);
+  EXPECT_EQ(streamed.result.status, whole.result.status)
+      << decode_status_text(streamed.result.status) << " / " << decode_status_text(whole.result.status);
+  EXPECT_EQ(streamed.result.offset, whole.result.offset);
+  EXPECT_EQ(streamed.result.produced, whole.result.produced);
+  EXPECT_TRUE(streamed.output == whole.output) << "output differs";
+}
+
+void ItemWriter::add(const Bytes& bytes, bool is_literal) {
+  if (count_ % 8 == 0) {
+    flag_at_ = items_.size();
+    items_.push_back(0);
+  }
+  if (is_literal) items_[flag_at_] |= static_cast<std::uint8_t>(1u << (count_ % 8));
+  items_.insert(items_.end(), bytes.begin(), bytes.end());
+  ++count_;
+}
+
+Bytes long_runs(int n) {
+  ItemWriter writer;
+  for (int i = 0; i < n; ++i) writer.long_run(static_cast<std::uint8_t>(i + 1), 0xFFFF);
+  return writer.items();
 }
 
 std::vector<Item> list_items(const Bytes& s) {

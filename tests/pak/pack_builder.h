@@ -1,6 +1,6 @@
 #pragma once
-// Test and benchmark helper: builds pack bytes from a list of entries, and EnCode
-// streams of literals and runs, so fixtures are made from tables instead of blobs.
+// Test and benchmark helper: builds pack bytes from a list of entries, so fixtures
+// are made from tables instead of blobs (EnCode streams: tests/support/test_bytes.h).
 
 #include <algorithm>
 #include <cstdint>
@@ -13,12 +13,14 @@
 
 #include "pak/pak_format.h"
 #include "platform/codepage.h"
+#include "tests/support/test_bytes.h"
 
 namespace pak_test {
 
-using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+using test_support::Bytes;
+using test_support::bytes_of;
+using test_support::literal_stream;
+using test_support::stream_of;
 
 // One entry: its full path inside the pack exactly as it is to be stored (not folded
 // here), e.g. "sub\\beta.bin". A path ending in a backslash makes an empty directory.
@@ -91,26 +93,5 @@ inline std::size_t record_at(std::size_t block_offset, std::size_t index) {
 }
 
 inline void put_u32(Bytes& pack, std::size_t at, std::uint32_t value) { store_u32(pack.data() + at, value); }
-
-// An EnCode stream of the given groups (flag byte and items, as bytes).
-inline Bytes stream_of(std::uint32_t decoded_size, const Bytes& groups) {
-  Bytes stream(14 + groups.size());
-  std::memcpy(stream.data(), "EnCode", 6);
-  store_u32(stream.data() + 6, decoded_size);
-  store_u32(stream.data() + 10, std::uint32_t(stream.size()));
-  std::copy(groups.begin(), groups.end(), stream.begin() + 14);
-  return stream;
-}
-
-// An EnCode stream that holds data as literals only.
-inline Bytes literal_stream(const Bytes& data) {
-  Bytes groups;
-  for (std::size_t i = 0; i < data.size(); i += 8) {
-    const std::size_t n = std::min<std::size_t>(8, data.size() - i);
-    groups.push_back(std::uint8_t((1u << n) - 1));
-    groups.insert(groups.end(), data.begin() + std::ptrdiff_t(i), data.begin() + std::ptrdiff_t(i + n));
-  }
-  return stream_of(std::uint32_t(data.size()), groups);
-}
 
 }  // namespace pak_test
