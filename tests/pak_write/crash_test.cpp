@@ -2,7 +2,10 @@
 // moments: a pack must always be byte for byte the old or the new pack, every written
 // file the old or the new file (never partial), and the only things an interrupted
 // run may leave behind are its temporary files, which the next run removes; a second
-// run completes the job. POSIX only: it needs posix_spawn and kill.
+// run completes the job. Each test also asserts that its kills landed in every phase of
+// the run (before anything was written, while writing, after the job was done), so a
+// run too fast or too slow for its kill delays fails instead of testing nothing.
+// POSIX only: it needs posix_spawn and kill.
 // PAK_CRASH_ITERATIONS sets the number of kills of the merge (default 200;
 // a tenth of it, at least 10, for the file writers); PAK_CRASH_LONG=1 makes it 5000.
 
@@ -80,6 +83,33 @@ int crash_iterations(int divisor) {
   return std::max(iterations / divisor, divisor == 1 ? 0 : 10);
 }
 
+// Where the kills of one test landed: three phases, each of which must have taken at
+// least a twentieth of the planned kills (at least one).
+struct KillPhases {
+  const char* names[3];
+  int counts[3] = {0, 0, 0};
+
+  int minimum(int iterations) const { return iterations == 0 ? 0 : std::max(1, iterations / 20); }
+  bool complete(int iterations) const {
+    return *std::min_element(std::begin(counts), std::end(counts)) >= minimum(iterations);
+  }
+  // Past the planned kills, the delay range is stretched while the last phase lacks
+  // kills and shrunk while the first does, for at most three times as many kills.
+  bool more(int done, int iterations, double& scale) const {
+    if (done < iterations) return true;
+    if (complete(iterations) || done >= 4 * iterations) return false;
+    if (counts[2] < minimum(iterations)) scale = std::min(scale * 1.25, 8.0);
+    if (counts[0] < minimum(iterations)) scale = std::max(scale * 0.8, 0.05);
+    return true;
+  }
+  void expect_complete(int iterations, int done) const {
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_GE(counts[i], minimum(iterations))
+          << "after " << done << " kills, too few landed " << names[i] << ": the kill delays miss that phase";
+    }
+  }
+};
+
 // Runs args (args[0] the program), stdin from input_file when not empty, stdout and
 // stderr to /dev/null; kills it after delay unless it is negative. Returns the wall
 // time taken.
@@ -147,14 +177,16 @@ TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
   const Bytes new_pack = read_bytes(target);
   ASSERT_NE(new_pack, old_pack);
 
-  int saw_old = 0, saw_new = 0, leftovers = 0;
-  std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10));
-  for (int i = 0; i < iterations; ++i) {
+  KillPhases phases{{"before the temporary pack was written", "while the temporary pack was written",
+                     "after the new pack was in place"}};
+  int leftovers = 0, done = 0;
+  double scale = 1;
+  for (; phases.more(done, iterations, scale); ++done) {
+    std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10 * scale));
     write_bytes(target, old_pack);
     run_merge(target, dir / "source.pak", std::chrono::microseconds(delay(random)), &status);
     const Bytes now = read_bytes(target);
-    ASSERT_TRUE(now == old_pack || now == new_pack) << "iteration " << i << ": the pack is neither old nor new";
-    (now == old_pack ? saw_old : saw_new)++;
+    ASSERT_TRUE(now == old_pack || now == new_pack) << "iteration " << done << ": the pack is neither old nor new";
     // A killed merge may leave its temporary pack; the next merge of the pack removes
     // it, so they never pile up.
     int here = 0;
@@ -163,14 +195,14 @@ TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
       ASSERT_TRUE(name.starts_with("datatemp.") && name.ends_with(".pakupdate-temp")) << "unexpected file " << name;
       ++here;
     }
-    ASSERT_LE(here, 1) << "iteration " << i << ": temporary packs pile up";
+    ASSERT_LE(here, 1) << "iteration " << done << ": temporary packs pile up";
     leftovers += here;
+    ++phases.counts[now == new_pack ? 2 : here != 0 ? 1 : 0];
   }
   write_bytes(target, old_pack);
   run_merge(target, dir / "source.pak", std::chrono::microseconds(-1), &status);
   EXPECT_EQ(listing(dir.path() / "work"), std::vector<std::string>{"data.pak"});
-  std::printf("[ crash    ] %d kills (merge takes %lld us): %d old, %d new, %d temporary packs left\n", iterations,
-              static_cast<long long>(full_time.count()), saw_old, saw_new, leftovers);
+  phases.expect_complete(iterations, done);
   RecordProperty("leftover_temporary_packs", leftovers);
 }
 
@@ -203,13 +235,17 @@ struct PayloadCase {
     }
     for (const auto& [name, bytes] : old_files)
       if (!new_files.count(name)) new_files[name] = bytes;
+    for (const auto& [name, bytes] : new_files)
+      if (!old_files.count(name) || old_files.at(name) != bytes) ++changed;
   }
+  int changed = 0;  // files the payload adds or replaces
   void lay_out_old(const fs::path& root) const {
     fs::remove_all(root);
     fs::create_directories(root / "d" / "e");
     for (const auto& [name, bytes] : old_files) write_bytes((root / name).string(), bytes);
   }
-  // Every file old or new, never anything else; temporary files are counted apart.
+  // Every file old or new, never anything else; temporary files are counted apart, and
+  // so are the files that now hold their new bytes where those differ from the old.
   void expect_old_or_new(const fs::path& root, int iteration, int& leftovers, int& saw_new) const {
     for (const auto& [name, bytes] : files_below(root)) {
       if (name.ends_with(".pakupdate-temp")) {
@@ -239,20 +275,26 @@ void kill_payload_writer(const char* what, const PayloadCase& payload, const fs:
   ASSERT_EQ(files_below(root), payload.new_files);
 
   std::mt19937 random(99);
-  std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10));
-  int leftovers = 0, saw_new = 0;
   const int iterations = crash_iterations(10);
-  for (int i = 0; i < iterations; ++i) {
+  KillPhases phases{{"before anything was written", "while the files were written (temporary files or some new ones)",
+                     "after the last new file"}};
+  int leftovers = 0, done = 0;
+  double scale = 1;
+  for (; phases.more(done, iterations, scale); ++done) {
+    std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10 * scale));
     payload.lay_out_old(root);
     run(std::chrono::microseconds(delay(random)), &status);
-    payload.expect_old_or_new(root, i, leftovers, saw_new);
+    int saw_new = 0;
+    const int leftovers_before = leftovers;
+    payload.expect_old_or_new(root, done, leftovers, saw_new);
     if (::testing::Test::HasFatalFailure()) return;
+    ++phases.counts[saw_new == payload.changed ? 2 : saw_new != 0 || leftovers != leftovers_before ? 1 : 0];
     run(std::chrono::microseconds(-1), &status);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "iteration " << i << ": the second run failed";
-    ASSERT_EQ(files_below(root), payload.new_files) << "iteration " << i << ": the second run did not complete";
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "iteration " << done << ": the second run failed";
+    ASSERT_EQ(files_below(root), payload.new_files) << "iteration " << done << ": the second run did not complete";
   }
-  std::printf("[ crash    ] %d kills of %s (takes %lld us): %d new files seen, %d temporary files left\n", iterations,
-              what, static_cast<long long>(full_time.count()), saw_new, leftovers);
+  SCOPED_TRACE(what);
+  phases.expect_complete(iterations, done);
 }
 
 TEST(CrashTest, KilledExtractionLeavesEveryFileOldOrNew) {
