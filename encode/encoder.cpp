@@ -1,3 +1,31 @@
+// The EnCode encoder's exact and best levels (the fast level is fast_encoder.cpp).
+//
+// ALGORITHM
+//   The exact level must give one prescribed stream: at every input position the
+//   longest match among the last 4096 positions, ties to the one the match tree meets
+//   first, taken greedily (a literal below three bytes; a run instead where equal
+//   bytes go further than the match). The tree is a binary search tree of the
+//   17-byte keys that start at each window position, with a position's old key
+//   removed as the window slides over it.
+//
+// LAYOUT
+//   constants        key size, search limits, the best level's block and item costs
+//   EncoderState     the window and the match tree: per-node links, cached key heads,
+//                    parents, the key-order list and ranks (the tree is a treap of
+//                    them), one treap per two-byte group of keys with the bitmaps of
+//                    the non-empty groups, and the sorted list (KeyOrderBlocks) that
+//                    answers searches once they get long
+//     attach / remove / replace    keeping treap, groups and key order in step
+//     insert_near / insert_deep / insert   a new position's place and its match
+//   MatchFinder      slides the window over the input: one insertion and one removal
+//                    per byte, runs skipped in one step
+//   encode_exact     the greedy parse that gives the prescribed stream
+//   OptimalParse     the best level: the cheapest items over a block, chosen from the
+//                    back with sliding minimums for runs
+//   encode_best      longest matches per offset (the tree's, plus the sources it cannot
+//                    answer for), then OptimalParse block by block
+//   encode_stream    the entry: header, level, StreamWriter
+
 #include "encode/encoder.h"
 
 #include <algorithm>

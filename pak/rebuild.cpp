@@ -2,6 +2,22 @@
 // the staged entries become one BuildDir per directory, each directory's children
 // become a sorted record table, and the new pack is written depth first in one
 // sequential pass into a temporary file that then replaces the old pack atomically.
+//
+// LAYOUT
+//   RebuildState        one rebuild's bookkeeping: staged entries by name, directories
+//                       by path, links, totals for progress, the first error
+//   build_tree          the old pack's tables as BuildLinks, checked as they are read
+//   ensure_dir_chain    the directories a staged path needs, made where missing
+//   attach_pending      staged entries linked in (directories first), replacing or
+//                       removing old records of the same folded name
+//   build_tables        each directory's links as a record table sorted by name
+//   plan_writes         what is copied and what must be encoded, in write order (the
+//                       encoding may run ahead on other threads)
+//   write_pending       one staged entry's bytes: encoded, stored, or taken from the
+//                       encoder running ahead
+//   write_directory     a table, then its records' bytes and subtrees, depth first
+//   rebuild             checks every staged entry, builds the tree and tables, writes
+//                       the temporary pack in the write folder and commits it
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,15 @@
 // pak create / extract / merge / add / rm: the commands that write packs or files.
 // Every pack is written to a temporary file and moved over its target in one step;
 // every extracted file likewise.
+//
+// LAYOUT
+//   StderrReporter, pack_base, open_existing    problems, and opening a pack argument
+//   FoundItem, gather_folder, take_bytes_from   a folder walked into entries, each
+//                                               file read only when it is written
+//   run_create / run_extract / run_merge        one function per command
+//   stage_missing_levels, stage_file, run_add   pak add (a file or a whole folder)
+//   run_rm                                      pak rm
+//   add_pack_write_commands                     the commands' options and help
 
 #include <algorithm>
 #include <cstdio>
