@@ -4,6 +4,7 @@
 // failure leaves the old OUT or none. A decode streams its output into that file or
 // the pipe: memory stays bounded whatever the stream claims.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include <io.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -42,88 +44,121 @@ using Bytes = std::vector<std::uint8_t>;
 
 void fail(const std::string& message) { std::cerr << "pak: " << message << "\n"; }
 
-std::optional<Bytes> read_stdin() {
-#ifdef _WIN32
-  _setmode(_fileno(stdin), _O_BINARY);
+// A command's input, whole: a regular file mapped where the system allows (its pages
+// are the page cache's, nothing is copied), or bytes read into memory.
+class Input {
+ public:
+  Input() = default;
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+  ~Input() {
+#ifndef _WIN32
+    if (mapped_ != nullptr) ::munmap(mapped_, size_);
 #endif
-  Bytes bytes;
-  char buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) != 0) bytes.insert(bytes.end(), buffer, buffer + got);
-  if (std::ferror(stdin)) return std::nullopt;
-  return bytes;
-}
+  }
 
-// Reads a whole regular file. Anything else (a directory, a FIFO, a device) is refused
-// before a byte is read; opening never waits for a writer. Sets `problem` on failure.
-std::optional<Bytes> read_regular_file(const std::string& path, std::string& problem) {
+  const std::uint8_t* data() const {
+    return mapped_ != nullptr ? static_cast<const std::uint8_t*>(mapped_) : bytes_.data();
+  }
+  std::size_t size() const { return mapped_ != nullptr ? size_ : bytes_.size(); }
+
+  bool read_stdin() {
 #ifdef _WIN32
-  std::error_code error;
-  const std::filesystem::path native = tools::utf8_path(path);
-  if (!std::filesystem::is_regular_file(native, error)) {
-    problem = error ? error.message() : "not a regular file";
-    return std::nullopt;
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    char buffer[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) != 0) bytes_.insert(bytes_.end(), buffer, buffer + got);
+    return !std::ferror(stdin);
   }
-  std::ifstream in(native, std::ios::binary);
-  if (!in) {
-    problem = "cannot open";
-    return std::nullopt;
-  }
-  Bytes bytes;
-  char buffer[1 << 16];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) bytes.insert(bytes.end(), buffer, buffer + in.gcount());
-  if (in.bad()) {
-    problem = "read error";
-    return std::nullopt;
-  }
-  return bytes;
-#else
-  // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then refuses it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    problem = std::strerror(errno);
-    return std::nullopt;
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat info;
-  if (::fstat(fd, &info) != 0) {
-    problem = std::strerror(errno);
-    return std::nullopt;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    problem = S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
-    return std::nullopt;
-  }
-  Bytes bytes;
-  bytes.reserve(static_cast<std::size_t>(info.st_size));
-  std::uint8_t buffer[1 << 16];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      problem = std::strerror(errno);
-      return std::nullopt;
+
+  // Takes a whole regular file. Anything else (a directory, a FIFO, a device) is
+  // refused before a byte is read; opening never waits for a writer. Sets `problem`
+  // on failure.
+  bool read_regular_file(const std::string& path, std::string& problem) {
+#ifdef _WIN32
+    std::error_code error;
+    const std::filesystem::path native = tools::utf8_path(path);
+    if (!std::filesystem::is_regular_file(native, error)) {
+      problem = error ? error.message() : "not a regular file";
+      return false;
     }
-    bytes.insert(bytes.end(), buffer, buffer + got);
-  }
-  return bytes;
+    std::ifstream in(native, std::ios::binary);
+    if (!in) {
+      problem = "cannot open";
+      return false;
+    }
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) bytes_.insert(bytes_.end(), buffer, buffer + in.gcount());
+    if (in.bad()) {
+      problem = "read error";
+      return false;
+    }
+    return true;
+#else
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then refuses it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      problem = std::strerror(errno);
+      return false;
+    }
+    struct Closer {
+      int fd;
+      ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+      problem = std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      problem = S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file";
+      return false;
+    }
+    const std::size_t size = static_cast<std::size_t>(info.st_size);
+    if (size != 0) {
+      // Mapped with its pages entered at once: no copy, and no fault per page.
+      void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      if (mapped != MAP_FAILED) {
+        mapped_ = mapped;
+        size_ = size;
+        return true;
+      }
+    }
+    // Read instead (a file system without mappings): straight into the buffer, which
+    // grows if the file does.
+    bytes_.resize(std::max<std::size_t>(size, 1 << 16));
+    std::size_t have = 0;
+    for (;;) {
+      if (have == bytes_.size()) bytes_.resize(2 * have);
+      const ssize_t got = ::read(fd, bytes_.data() + have, bytes_.size() - have);
+      if (got == 0) break;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        problem = std::strerror(errno);
+        return false;
+      }
+      have += static_cast<std::size_t>(got);
+    }
+    bytes_.resize(have);
+    return true;
 #endif
-}
+  }
 
-std::optional<Bytes> read_input(const std::string& path) {
+ private:
+  Bytes bytes_;
+  void* mapped_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+bool read_input(const std::string& path, Input& input) {
   if (path == "-") {
-    std::optional<Bytes> bytes = read_stdin();
-    if (!bytes) fail("cannot read the standard input");
-    return bytes;
+    if (!input.read_stdin()) return fail("cannot read the standard input"), false;
+    return true;
   }
   std::string problem;
-  std::optional<Bytes> bytes = read_regular_file(path, problem);
-  if (!bytes) fail("cannot read " + path + ": " + problem);
-  return bytes;
+  if (!input.read_regular_file(path, problem)) return fail("cannot read " + path + ": " + problem), false;
+  return true;
 }
 
 // The standard output as a stream (OUT "-"), switched to binary on Windows.
@@ -142,20 +177,21 @@ class StandardOutput final : public DecodedSink {
 // stream that fails leaves no file (the write path drops the temporary file).
 class DecodedFile final : public platform::FileProducer {
  public:
-  explicit DecodedFile(const Bytes& input) : input_(input) {}
+  DecodedFile(const std::uint8_t* stream, std::size_t size) : stream_(stream), size_(size) {}
   bool produce(platform::FileWriter& writer) override {
     struct Sink final : DecodedSink {
       explicit Sink(platform::FileWriter& writer) : writer(writer) {}
       bool write(const std::uint8_t* data, std::size_t size) override { return writer.write(data, size); }
       platform::FileWriter& writer;
     } sink(writer);
-    result = decode_stream_to(sink, input_.data(), input_.size());
+    result = decode_stream_to(sink, stream_, size_);
     return result.ok();
   }
   DecodeResult result;
 
  private:
-  const Bytes& input_;
+  const std::uint8_t* stream_;
+  std::size_t size_;
 };
 
 bool cannot_write(const std::string& out_path, const std::string& why) {
@@ -164,13 +200,13 @@ bool cannot_write(const std::string& out_path, const std::string& why) {
 }
 
 int run_encode(const std::string& in_path, const std::string& out_path, EncodeLevel level) {
-  const std::optional<Bytes> input = read_input(in_path);
-  if (!input) return 1;
-  if (input->size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+  Input input;
+  if (!read_input(in_path, input)) return 1;
+  if (input.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
     return fail(in_path + ": too large for one stream (2 GiB at most)"), 1;
   }
   MemorySink sink;
-  encode_stream(sink, input->data(), static_cast<std::int32_t>(input->size()), level);
+  encode_stream(sink, input.data(), static_cast<std::int32_t>(input.size()), level);
   if (sink.failed()) return fail("out of memory encoding " + in_path), 1;
   if (out_path == "-") {
     StandardOutput output;
@@ -183,11 +219,11 @@ int run_encode(const std::string& in_path, const std::string& out_path, EncodeLe
 }
 
 int run_decode(const std::string& in_path, const std::string& out_path) {
-  const std::optional<Bytes> input = read_input(in_path);
-  if (!input) return 1;
+  Input input;
+  if (!read_input(in_path, input)) return 1;
   // The header first: a stream that cannot be decoded creates no output file.
   StreamHeader header;
-  DecodeResult result = read_stream_header(input->data(), input->size(), header);
+  DecodeResult result = read_stream_header(input.data(), input.size(), header);
   if (!result.ok()) {
     return fail(in_path + ": " + decode_status_text(result.status) + " at offset " + std::to_string(result.offset)), 1;
   }
@@ -195,10 +231,10 @@ int run_decode(const std::string& in_path, const std::string& out_path) {
   bool written = true;
   if (out_path == "-") {
     StandardOutput output;
-    result = decode_stream_to(output, input->data(), input->size());
+    result = decode_stream_to(output, input.data(), input.size());
     written = result.status != DecodeStatus::sink_refused && output.finish();
   } else {
-    DecodedFile output(*input);
+    DecodedFile output(input.data(), input.size());
     written = tools::write_output_file(out_path, output, error);
     result = output.result;
   }
@@ -206,9 +242,9 @@ int run_decode(const std::string& in_path, const std::string& out_path) {
     return fail(in_path + ": " + decode_status_text(result.status) + " at offset " + std::to_string(result.offset)), 1;
   }
   if (!written) return cannot_write(out_path, error), 1;
-  if (header.stream_size < input->size()) {
+  if (header.stream_size < input.size()) {
     // Bytes after the stream are not ours to judge; say so rather than drop them silently.
-    std::cerr << "pak: " << in_path << ": warning: " << input->size() - header.stream_size
+    std::cerr << "pak: " << in_path << ": warning: " << input.size() - header.stream_size
               << " bytes after the end of the stream ignored\n";
   }
   return 0;
