@@ -76,7 +76,7 @@ struct ItemLoop {
         limit(std::min<std::size_t>(available, header.stream_size)),
         stream_size(header.stream_size),
         decoded_size(header.decoded_size),
-        left(header.decoded_size) {}
+        end(w + header.decoded_size) {}
 
   std::uint8_t* const out;
   const std::size_t buffer_size;  // chunked: the buffer's size
@@ -87,13 +87,15 @@ struct ItemLoop {
   const std::size_t stream_size;  // where the items end
   const std::size_t decoded_size;
   std::size_t pos = kStreamHeaderSize;
-  std::size_t w = kChunked ? kDecodeWindowSize : 0;      // index in out of the next output byte
-  std::size_t left;                                      // output bytes still allowed: decoded_size - produced
+  std::size_t w = kChunked ? kDecodeWindowSize : 0;  // index in out of the next output byte
+  // Index in out just past the last output byte decoded_size allows: end - w bytes may
+  // still be produced. (One index rather than a count beside w: one update per item.)
+  std::size_t end;
   std::size_t first = kChunked ? kDecodeWindowSize : 0;  // index of output byte 0, or 0 once it has left
   std::size_t phase = 0;      // chunked: bytes handed on, mod 4096; index w is slot (w + phase) & mask
   std::uint64_t flushed = 0;  // chunked: bytes the sink accepted
 
-  std::size_t produced() const { return decoded_size - left; }
+  std::size_t produced() const { return decoded_size - (end - w); }
 
   DecodeResult fail(DecodeStatus status, std::size_t offset) {
     // Offer what was decoded before the fault; a refusal now changes nothing.
@@ -116,6 +118,7 @@ struct ItemLoop {
     if (!sink->write(out + kDecodeWindowSize, size)) return false;
     std::memmove(out, out + w - kDecodeWindowSize, kDecodeWindowSize);
     flushed += size;
+    end -= size;
     phase = (phase + size) & kDecodeWindowMask;
     first = first > size ? first - size : 0;
     w = kDecodeWindowSize;
@@ -129,7 +132,6 @@ struct ItemLoop {
       const std::size_t piece = std::min(length, buffer_size - w);
       std::memset(out + w, value, piece);
       w += piece;
-      left -= piece;
       length -= piece;
       if (length == 0) break;
       if (!flush()) return false;
@@ -143,17 +145,19 @@ struct ItemLoop {
   template <bool kRoomy>
   bool group(unsigned flags, DecodeResult& error) {
     // Work on copies: stores through `out` may alias the members, which would force a
-    // reload of them after every output byte.
+    // reload of them after every output item.
     std::size_t pos = this->pos;
     std::size_t w = this->w;
-    std::size_t left = this->left;
+    std::size_t end = this->end;
     std::size_t first = kChunked ? this->first : 0;
     std::size_t phase = kChunked ? this->phase : 0;
     std::uint8_t* const out = this->out;
+    const std::uint8_t* const in = this->in;
+    const std::size_t limit = this->limit;
+    const std::size_t stream_size = this->stream_size;
     auto sync = [&] {
       this->pos = pos;
       this->w = w;
-      this->left = left;
     };
     for (int j = 0; j < 8; ++j, flags >>= 1) {
       if (kRoomy) {
@@ -164,22 +168,21 @@ struct ItemLoop {
         // output beyond what the items produced. After long runs the stretch may end less
         // than eight bytes before the limit.
         const unsigned count = static_cast<unsigned>(std::countr_one(flags));
-        if (left >= 8 && limit - pos >= 8) {
+        if (end - w >= 8 && limit - pos >= 8) {
           copy8(out + w, in + pos);
         } else {
           // No call with zero bytes: an empty destination may have no storage (null).
-          if (const std::size_t n = std::min<std::size_t>(count, left); n != 0) std::memcpy(out + w, in + pos, n);
-          if (left < count) {
-            w += left;
-            pos += left;
-            left = 0;
+          const std::size_t room = end - w;
+          if (const std::size_t n = std::min<std::size_t>(count, room); n != 0) std::memcpy(out + w, in + pos, n);
+          if (room < count) {
+            w = end;
+            pos += room;
             sync();
             error = fail(DecodeStatus::output_overflow, pos);
             return false;
           }
         }
         w += count;
-        left -= count;
         pos += count;
         j += static_cast<int>(count);
         flags >>= count;
@@ -196,9 +199,8 @@ struct ItemLoop {
       const std::size_t item = pos;
       if (!kRoomy && (flags & 1)) {
         if (pos >= limit) return sync(), error = truncated(item), false;
-        if (left == 0) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
+        if (w == end) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         out[w++] = in[pos++];
-        --left;
         continue;
       }
       if (!kRoomy && limit - pos < 2) return sync(), error = truncated(item), false;
@@ -212,9 +214,9 @@ struct ItemLoop {
         std::size_t distance = (w + phase - slot) & kDecodeWindowMask;
         if (distance == 0) distance = kDecodeWindowSize;
         if (distance > w - first) return sync(), error = fail(DecodeStatus::unwritten_slot, item), false;
-        if (left < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
+        if (end - w < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
         // How far a copy may store past `to`: a chunked buffer always has the slack.
-        const std::size_t room = kChunked ? kGroupSlack : left;
+        const std::size_t room = kChunked ? kGroupSlack : end - w;
         std::uint8_t* to = out + w;
         const std::uint8_t* from = to - distance;
         if (distance >= 16 && room >= 32) {
@@ -255,7 +257,6 @@ struct ItemLoop {
           for (std::size_t i = 0; i < length; ++i) to[i] = from[i];
         }
         w += length;
-        left -= length;
         continue;
       }
       std::size_t length;
@@ -271,22 +272,41 @@ struct ItemLoop {
         length = (b0 | (b1 & 0xF0) << 4) + 18;
         pos += 3;
       }
-      if (left < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
+      if (end - w < length) return sync(), error = fail(DecodeStatus::output_overflow, item), false;
       if (!kChunked || w + length <= flush_at) {
         std::memset(out + w, value, length);
         w += length;
-        left -= length;
       } else if constexpr (kChunked) {
         sync();
         if (!long_fill(value, length)) return error = refused(), false;
         w = this->w;
-        left = this->left;
+        end = this->end;
         first = this->first;
         phase = this->phase;
       }
     }
     sync();
     return true;
+  }
+
+  // Groups of eight literals (stored data) copied in a tight loop while the next group
+  // is still clear of the limit, from the group whose flags were read. Returns the
+  // flags of the first group it leaves to group().
+  unsigned bulk_literals(unsigned flags) {
+    // Copies, as in group().
+    std::uint8_t* const out = this->out;
+    const std::uint8_t* const in = this->in;
+    const std::size_t end = this->end, limit = this->limit, flush_at = this->flush_at;
+    std::size_t pos = this->pos, w = this->w;
+    while (flags == 0xFF && end - w >= 8 && (!kChunked || w < flush_at) && limit - pos >= 8 + kMaxGroupBytes) {
+      copy8(out + w, in + pos);
+      w += 8;
+      pos += 8;
+      flags = in[pos++];
+    }
+    this->pos = pos;
+    this->w = w;
+    return flags;
   }
 
   DecodeResult run() {
@@ -298,22 +318,12 @@ struct ItemLoop {
       if (pos >= limit) return truncated(pos);
       const unsigned flags = in[pos++];
       if (limit - (pos - 1) >= kMaxGroupBytes) {
-        // Groups of eight literals (stored data) in a tight loop while the next group
-        // is still clear of the limit.
-        unsigned all = flags;
-        while (all == 0xFF && left >= 8 && (!kChunked || w < flush_at) && limit - pos >= 8 + kMaxGroupBytes) {
-          copy8(out + w, in + pos);
-          w += 8;
-          left -= 8;
-          pos += 8;
-          all = in[pos++];
-        }
-        if (!group<true>(all, error)) return error;
+        if (!group<true>(bulk_literals(flags), error)) return error;
       } else if (!group<false>(flags, error)) {
         return error;
       }
     }
-    if (left != 0) return fail(DecodeStatus::output_short, pos);
+    if (w != end) return fail(DecodeStatus::output_short, pos);
     if constexpr (kChunked) {
       if (!flush()) return refused();
     }
