@@ -1,18 +1,23 @@
 // Side-by-side speed of the EnCode codec and common codecs on the same files.
 //
-//   encode_codec_compare [--seconds S] [--check] [--encode-only] [--levels] FILE...
+//   encode_codec_compare [--seconds S] [--check] [--encode-only | --decode-only] [--levels] FILE...
+//   encode_codec_compare --write OUT FILE...
 //
 // A FILE of "gen:runs", "gen:ascending" or "gen:stairs" is generated here instead of
 // read (see README.md). For every file it prints MB/s (input bytes per CPU second) of
 // each codec and the compressed size, then the ratios that the project's speed goals
 // are stated in, with their medians over the files. Every MB/s figure is the median of
-// repeated runs; the decode/inflate and encode/zlib-6 ratios are timed in pairs (see
-// paired()).
+// repeated runs; the decode/inflate, streaming/whole-buffer and encode/zlib-6 ratios
+// are timed in pairs (see paired()).
 //   --check        first compares every file's exact stream, whole, with the plain model
 //                  encoder's, and stops with status 1 at the first difference
 //   --encode-only  times only the exact encoder against zlib -6 (quick before/after runs)
 //   --levels       adds the fast and best levels: sizes against the exact level, speed
 //                  against zlib -6, the fast level timed in pairs as well
+//   --decode-only  times only the decoders (whole-buffer, streaming, inflate) and the
+//                  ratios between them (quick before/after runs of the decoder)
+//   --write OUT    only writes the files, generated ones included, one after the other
+//                  into OUT (the corpus as one file, for timing whole processes)
 
 #include <lz4.h>
 #include <zlib.h>
@@ -32,6 +37,7 @@
 
 #include "encode/decoder.h"
 #include "encode/encoder.h"
+#include "encode/stream_decoder.h"
 #include "tests/encode/model_encoder.h"
 
 namespace {
@@ -41,6 +47,7 @@ double g_seconds = 0.5;
 bool g_check = false;
 bool g_encode_only = false;
 bool g_levels = false;
+bool g_decode_only = false;
 
 Bytes generate(const std::string& name) {
   Bytes b;
@@ -103,7 +110,9 @@ struct Row {
   std::size_t encoded = 0, deflated6 = 0;
   double enc = 0, dec = 0, z1 = 0, z6 = 0, z9 = 0, inflate = 0, lz4c = 0, lz4d = 0, zstd1c = 0, zstd1d = 0,
          copy = 0;                                 // MB/s
+  double stream = 0;                               // MB/s of the streaming decoder
   double dec_vs_inflate = 0, enc_vs_deflate6 = 0;  // paired speed ratios
+  double stream_vs_dec = 0;                        // streaming against whole-buffer, paired
   // --levels: sizes, MB/s and the fast level's paired ratio to zlib -6.
   std::size_t fast_size = 0, best_size = 0;
   double fast = 0, best = 0, fast_vs_deflate6 = 0;
@@ -157,7 +166,7 @@ Row measure(const std::string& path) {
     row.enc_vs_deflate6 = paired(encode, deflate6);
     row.enc = rate(time_it(encode));
     row.z6 = rate(time_it(deflate6));
-  } else {
+  } else if (!g_decode_only) {
     row.enc = rate(time_it(encode));
   }
   if (g_levels) {
@@ -175,6 +184,15 @@ Row measure(const std::string& path) {
     if (!decode_stream(output.data(), output.size(), stream.data(), stream.size()).ok()) std::abort();
   };
   row.dec = rate(time_it(decode));
+  // The streaming decoder handing its chunks to a sink that only counts them: the
+  // decoding itself, chunk hand-over and window moves included.
+  StreamDecoder stream_decoder;
+  const auto stream_decode = [&] {
+    CountingSink counter;
+    if (!stream_decoder.decode(stream.data(), stream.size(), counter).ok()) std::abort();
+  };
+  row.stream = rate(time_it(stream_decode));
+  row.stream_vs_dec = paired(stream_decode, decode);
   if (output != input) {
     std::fprintf(stderr, "%s: round trip failed\n", path.c_str());
     std::exit(1);
@@ -188,9 +206,14 @@ Row measure(const std::string& path) {
       compress2(deflated.data(), &deflated_size, input.data(), input.size(), level);
     }));
   };
-  row.z1 = deflate_at(1);
-  row.z9 = deflate_at(9);
-  row.z6 = deflate_at(6);
+  if (g_decode_only) {
+    deflated_size = deflated.size();
+    compress2(deflated.data(), &deflated_size, input.data(), input.size(), 6);
+  } else {
+    row.z1 = deflate_at(1);
+    row.z9 = deflate_at(9);
+    row.z6 = deflate_at(6);
+  }
   row.deflated6 = deflated_size;
   const auto inflate = [&] {
     uLongf out_size = output.size();
@@ -198,6 +221,7 @@ Row measure(const std::string& path) {
   };
   row.inflate = rate(time_it(inflate));
   row.dec_vs_inflate = paired(decode, inflate);
+  if (g_decode_only) return row;
   row.enc_vs_deflate6 = paired(encode, deflate6);
 
   Bytes lz4(LZ4_compressBound(static_cast<int>(input.size())));
@@ -227,6 +251,7 @@ Row measure(const std::string& path) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> files;
+  std::string write_to;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc) {
@@ -237,22 +262,55 @@ int main(int argc, char** argv) {
       g_encode_only = true;
     } else if (arg == "--levels") {
       g_levels = true;
+    } else if (arg == "--decode-only") {
+      g_decode_only = true;
+    } else if (arg == "--write" && i + 1 < argc) {
+      write_to = argv[++i];
     } else {
       files.push_back(argv[i]);
     }
   }
   if (files.empty()) {
-    std::fprintf(stderr, "usage: encode_codec_compare [--seconds S] [--check] [--encode-only] [--levels] FILE...\n");
+    std::fprintf(
+        stderr,
+        "usage: encode_codec_compare [--seconds S] [--check] [--encode-only | --decode-only] [--levels] FILE...\n"
+        "       encode_codec_compare --write OUT FILE...\n");
     return 2;
   }
 
+  if (!write_to.empty()) {
+    std::ofstream out(write_to, std::ios::binary | std::ios::trunc);
+    for (const std::string& f : files) {
+      const Bytes bytes = load(f);
+      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    return out.flush() ? 0 : 1;
+  }
+
   std::vector<Row> rows;
+  if (g_decode_only) {
+    std::printf("%-24s %9s %7s | %8s %8s %8s | %10s %10s\n", "MB/s", "size", "enc%", "decode", "stream", "inflate",
+                "dec/infl", "stream/dec");
+    std::vector<double> c[2];
+    for (const std::string& f : files) {
+      const Row r = measure(f);
+      c[0].push_back(r.dec_vs_inflate);
+      c[1].push_back(r.stream_vs_dec);
+      std::printf("%-24s %9zu %6.1f%% | %8.1f %8.1f %8.1f | %10.2f %10.2f\n", r.name.c_str(), r.size,
+                  100.0 * r.encoded / r.size, r.dec, r.stream, r.inflate, r.dec_vs_inflate, r.stream_vs_dec);
+      std::fflush(stdout);
+    }
+    std::printf("%-24s %9s %7s | %8s %8s %8s | %10.2f %10.2f\n", "median", "", "", "", "", "", median(c[0]),
+                median(c[1]));
+    std::printf("\ngoals: decode >= 4x inflate; streaming decode >= 0.95x whole-buffer (medians)\n");
+    return 0;
+  }
   if (g_encode_only) {
     std::printf("%-24s %9s %7s | %8s %8s | %9s\n", "MB/s", "size", "enc%", "encode", "zlib-6", "enc/zlib6");
   } else {
-    std::printf("%-24s %9s %7s %7s | %8s %8s | %7s %7s %7s %8s | %7s %7s | %7s %7s | %8s\n", "MB/s", "size", "enc%",
-                "zlib6%", "encode", "decode", "zlib-1", "zlib-6", "zlib-9", "inflate", "lz4", "lz4-d", "zstd-1",
-                "zstd-d", "memcpy");
+    std::printf("%-24s %9s %7s %7s | %8s %8s %8s | %7s %7s %7s %8s | %7s %7s | %7s %7s | %8s\n", "MB/s", "size", "enc%",
+                "zlib6%", "encode", "decode", "stream", "zlib-1", "zlib-6", "zlib-9", "inflate", "lz4", "lz4-d",
+                "zstd-1", "zstd-d", "memcpy");
   }
   for (const std::string& f : files) {
     const Row r = measure(f);
@@ -262,9 +320,10 @@ int main(int argc, char** argv) {
                   r.enc, r.z6, r.enc_vs_deflate6);
     } else {
       std::printf(
-          "%-24s %9zu %6.1f%% %6.1f%% | %8.1f %8.1f | %7.1f %7.1f %7.1f %8.1f | %7.1f %7.1f | %7.1f %7.1f | %8.1f\n",
-          r.name.c_str(), r.size, 100.0 * r.encoded / r.size, 100.0 * r.deflated6 / r.size, r.enc, r.dec, r.z1, r.z6,
-          r.z9, r.inflate, r.lz4c, r.lz4d, r.zstd1c, r.zstd1d, r.copy);
+          "%-24s %9zu %6.1f%% %6.1f%% | %8.1f %8.1f %8.1f | %7.1f %7.1f %7.1f %8.1f | %7.1f %7.1f | %7.1f %7.1f | "
+          "%8.1f\n",
+          r.name.c_str(), r.size, 100.0 * r.encoded / r.size, 100.0 * r.deflated6 / r.size, r.enc, r.dec, r.stream,
+          r.z1, r.z6, r.z9, r.inflate, r.lz4c, r.lz4d, r.zstd1c, r.zstd1d, r.copy);
     }
     std::fflush(stdout);
   }
@@ -277,18 +336,18 @@ int main(int argc, char** argv) {
     for (const Row& r : rows) ratios.push_back(r.enc_vs_deflate6);
     std::printf("%-24s %9s %7s | %8.1f %8s | %9.2f\n", "median", "", "", median_enc, "", median(ratios));
   } else {
-    std::printf("\n%-24s %10s %10s %10s %10s %10s %10s %12s\n", "ratios", "dec/infl", "dec/lz4d", "dec/memcpy",
-                "enc/zlib6", "enc/zlib1", "enc/zstd1", "slow/median");
-    std::vector<double> c[7];
+    std::printf("\n%-24s %10s %10s %10s %10s %10s %10s %10s %12s\n", "ratios", "dec/infl", "stream/dec", "dec/lz4d",
+                "dec/memcpy", "enc/zlib6", "enc/zlib1", "enc/zstd1", "slow/median");
+    std::vector<double> c[8];
     for (const Row& r : rows) {
-      const double v[7] = {r.dec_vs_inflate, r.dec / r.lz4d,   r.dec / r.copy,    r.enc_vs_deflate6,
-                           r.enc / r.z1,     r.enc / r.zstd1c, median_enc / r.enc};
-      for (int i = 0; i < 7; ++i) c[i].push_back(v[i]);
-      std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", r.name.c_str(), v[0], v[1], v[2], v[3],
-                  v[4], v[5], v[6]);
+      const double v[8] = {r.dec_vs_inflate,  r.stream_vs_dec, r.dec / r.lz4d,   r.dec / r.copy,
+                           r.enc_vs_deflate6, r.enc / r.z1,    r.enc / r.zstd1c, median_enc / r.enc};
+      for (int i = 0; i < 8; ++i) c[i].push_back(v[i]);
+      std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", r.name.c_str(), v[0], v[1], v[2],
+                  v[3], v[4], v[5], v[6], v[7]);
     }
-    std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", "median", median(c[0]), median(c[1]),
-                median(c[2]), median(c[3]), median(c[4]), median(c[5]), median(c[6]));
+    std::printf("%-24s %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %10.2f %12.2f\n", "median", median(c[0]), median(c[1]),
+                median(c[2]), median(c[3]), median(c[4]), median(c[5]), median(c[6]), median(c[7]));
   }
   if (g_levels) {
     // Sizes in per cent of the exact level's stream; the fast ratio is timed in pairs.
@@ -310,7 +369,8 @@ int main(int argc, char** argv) {
   if (g_check) std::printf("\nexact streams equal the model encoder's for every file\n");
   if (!g_encode_only) {
     std::printf(
-        "\ngoals: decode >= 4x inflate; encode >= 1x zlib -6; slow/median (encode time per byte against the "
+        "\ngoals: decode >= 4x inflate; streaming decode >= 0.95x whole-buffer; encode >= 1x zlib -6; slow/median "
+        "(encode time per byte against the "
         "corpus median) <= 5 for every file\n");
   }
   if (g_levels) std::printf("fast level: >= 5x zlib -6, <= 3%% larger than exact (medians)\n");
