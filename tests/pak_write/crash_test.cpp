@@ -102,6 +102,22 @@ struct KillPhases {
     if (counts[0] < minimum(iterations)) scale = std::max(scale * 0.8, 0.05);
     return true;
   }
+  // Kills at random moments, delays drawn from [0, 1.2 x full_time] (scaled as more()
+  // says): kill(iteration, delay, phase) runs one killed run and sets the phase (0 to
+  // 2) it landed in; a fatal failure in it stops the kills. Returns their number.
+  int kill_at_random(int iterations, std::chrono::microseconds full_time, std::mt19937& random,
+                     const std::function<void(int, std::chrono::microseconds, int&)>& kill) {
+    int done = 0;
+    double scale = 1;
+    for (; more(done, iterations, scale); ++done) {
+      std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10 * scale));
+      int phase = 0;
+      kill(done, std::chrono::microseconds(delay(random)), phase);
+      if (::testing::Test::HasFatalFailure()) break;
+      ++counts[phase];
+    }
+    return done;
+  }
   void expect_complete(int iterations, int done) const {
     for (int i = 0; i < 3; ++i) {
       EXPECT_GE(counts[i], minimum(iterations))
@@ -179,26 +195,26 @@ TEST(CrashTest, KilledMergeLeavesOldOrNewPack) {
 
   KillPhases phases{{"before the temporary pack was written", "while the temporary pack was written",
                      "after the new pack was in place"}};
-  int leftovers = 0, done = 0;
-  double scale = 1;
-  for (; phases.more(done, iterations, scale); ++done) {
-    std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10 * scale));
-    write_bytes(target, old_pack);
-    run_merge(target, dir / "source.pak", std::chrono::microseconds(delay(random)), &status);
-    const Bytes now = read_bytes(target);
-    ASSERT_TRUE(now == old_pack || now == new_pack) << "iteration " << done << ": the pack is neither old nor new";
-    // A killed merge may leave its temporary pack; the next merge of the pack removes
-    // it, so they never pile up.
-    int here = 0;
-    for (const std::string& name : listing(dir.path() / "work")) {
-      if (name == "data.pak") continue;
-      ASSERT_TRUE(name.starts_with("datatemp.") && name.ends_with(".pakupdate-temp")) << "unexpected file " << name;
-      ++here;
-    }
-    ASSERT_LE(here, 1) << "iteration " << done << ": temporary packs pile up";
-    leftovers += here;
-    ++phases.counts[now == new_pack ? 2 : here != 0 ? 1 : 0];
-  }
+  int leftovers = 0;
+  const int done =
+      phases.kill_at_random(iterations, full_time, random, [&](int i, std::chrono::microseconds delay, int& phase) {
+        write_bytes(target, old_pack);
+        run_merge(target, dir / "source.pak", delay, &status);
+        const Bytes now = read_bytes(target);
+        ASSERT_TRUE(now == old_pack || now == new_pack) << "iteration " << i << ": the pack is neither old nor new";
+        // A killed merge may leave its temporary pack; the next merge of the pack
+        // removes it, so they never pile up.
+        int here = 0;
+        for (const std::string& name : listing(dir.path() / "work")) {
+          if (name == "data.pak") continue;
+          ASSERT_TRUE(name.starts_with("datatemp.") && name.ends_with(".pakupdate-temp")) << "unexpected file " << name;
+          ++here;
+        }
+        ASSERT_LE(here, 1) << "iteration " << i << ": temporary packs pile up";
+        leftovers += here;
+        phase = now == new_pack ? 2 : here != 0 ? 1 : 0;
+      });
+  if (HasFatalFailure()) return;
   write_bytes(target, old_pack);
   run_merge(target, dir / "source.pak", std::chrono::microseconds(-1), &status);
   EXPECT_EQ(listing(dir.path() / "work"), std::vector<std::string>{"data.pak"});
@@ -278,21 +294,21 @@ void kill_payload_writer(const char* what, const PayloadCase& payload, const fs:
   const int iterations = crash_iterations(10);
   KillPhases phases{{"before anything was written", "while the files were written (temporary files or some new ones)",
                      "after the last new file"}};
-  int leftovers = 0, done = 0;
-  double scale = 1;
-  for (; phases.more(done, iterations, scale); ++done) {
-    std::uniform_int_distribution<long> delay(0, long(full_time.count() * 12 / 10 * scale));
-    payload.lay_out_old(root);
-    run(std::chrono::microseconds(delay(random)), &status);
-    int saw_new = 0;
-    const int leftovers_before = leftovers;
-    payload.expect_old_or_new(root, done, leftovers, saw_new);
-    if (::testing::Test::HasFatalFailure()) return;
-    ++phases.counts[saw_new == payload.changed ? 2 : saw_new != 0 || leftovers != leftovers_before ? 1 : 0];
-    run(std::chrono::microseconds(-1), &status);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "iteration " << done << ": the second run failed";
-    ASSERT_EQ(files_below(root), payload.new_files) << "iteration " << done << ": the second run did not complete";
-  }
+  int leftovers = 0;
+  const int done =
+      phases.kill_at_random(iterations, full_time, random, [&](int i, std::chrono::microseconds delay, int& phase) {
+        payload.lay_out_old(root);
+        run(delay, &status);
+        int saw_new = 0;
+        const int leftovers_before = leftovers;
+        payload.expect_old_or_new(root, i, leftovers, saw_new);
+        if (::testing::Test::HasFatalFailure()) return;
+        phase = saw_new == payload.changed ? 2 : saw_new != 0 || leftovers != leftovers_before ? 1 : 0;
+        run(std::chrono::microseconds(-1), &status);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "iteration " << i << ": the second run failed";
+        ASSERT_EQ(files_below(root), payload.new_files) << "iteration " << i << ": the second run did not complete";
+      });
+  if (::testing::Test::HasFatalFailure()) return;
   SCOPED_TRACE(what);
   phases.expect_complete(iterations, done);
 }
