@@ -17,6 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/name_match.h"
 #include "platform/write_folder.h"
 
 namespace platform {
@@ -112,6 +113,7 @@ class WriteBatch {
   // when the batch writes the file they are named after.
   std::unordered_map<std::string, std::vector<std::string>> legacy_temps_;
   std::unordered_set<std::string> made_in_;  // directories that got a new level since the last commit
+  NameLookup names_;                         // POSIX: names on disk, matched without regard to case
   std::vector<Failure> failures_;
   std::size_t files_ = 0;
   std::uint64_t bytes_ = 0;

@@ -1,6 +1,7 @@
 #pragma once
 // Levels below a POSIX write folder, opened one by one with openat and O_NOFOLLOW:
-// shared by the write folder and its batches.
+// shared by the write folder and its batches. Each level is the existing entry that
+// its name stands for without regard to case (name_lookup.h), as on Windows.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/posix/descriptor_io.h"
+#include "platform/posix/name_lookup.h"
 #include "platform/text.h"
 #include "platform/write_folder.h"
 
@@ -72,9 +74,9 @@ inline WriteStatus status_of_errno(int error) {
   }
 }
 
-// Opens the directory name below parent without following a link; creates it first
-// when create is set and it is missing.
-inline WriteStatus open_level(int parent, const std::string& name, bool create, Descriptor& out) {
+// Opens the directory name (spelt exactly so) below parent without following a link;
+// creates it first when create is set and it is missing.
+inline WriteStatus open_named_level(int parent, const std::string& name, bool create, Descriptor& out) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     const int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd >= 0) {
@@ -95,8 +97,15 @@ inline WriteStatus open_level(int parent, const std::string& name, bool create, 
   return WriteStatus::cannot_open;
 }
 
+// Opens the directory that name stands for below parent (existing_name) without
+// following a link; creates it first, as given, when create is set and it is missing.
+inline WriteStatus open_level(int parent, const std::string& given, bool create, Descriptor& out) {
+  return open_named_level(parent, existing_name(parent, given), create, out);
+}
+
 // The directory that holds the last level of relative (opened), and that level's
-// native name. missing_ok: a missing directory gives cannot_open with errno ENOENT.
+// native name: the existing entry's when there is one. A missing directory gives
+// cannot_open with missing set.
 struct Parent {
   WriteStatus status = WriteStatus::ok;
   Descriptor directory;
@@ -125,7 +134,7 @@ inline Parent resolve_parent(int root, std::string_view relative, bool create) {
     }
     parent.directory = std::move(next);
   }
-  parent.name = levels.back();
+  parent.name = existing_name(parent.directory.get(), levels.back());
   return parent;
 }
 

@@ -35,17 +35,17 @@ class CountingWriter final : public FileWriter {
   int fd_;
 };
 
-// Makes the directory name below parent when it is missing and opens it; created
-// tells whether it was made here.
+// Makes the directory name (spelt exactly so) below parent when it is missing and
+// opens it; created tells whether it was made here.
 WriteStatus make_level(int parent, const std::string& name, bool& created, Descriptor& out) {
   created = false;
-  const WriteStatus status = open_level(parent, name, false, out);
+  const WriteStatus status = open_named_level(parent, name, false, out);
   if (status == WriteStatus::ok) return status;
   if (::mkdirat(parent, name.c_str(), 0777) == 0)
     created = true;
   else if (errno != EEXIST)
     return status_of_errno(errno);
-  return open_level(parent, name, false, out);
+  return open_named_level(parent, name, false, out);
 }
 
 }  // namespace
@@ -132,9 +132,13 @@ WriteStatus WriteBatch::make_directories(std::string_view relative) {
     const std::string parent(relative.substr(0, start == 0 ? 0 : start - 1));
     Descriptor next;
     bool created = false;
-    if (const WriteStatus status = make_level(current.get(), level, created, next); status != WriteStatus::ok)
+    const std::string name = names_.existing_name(current.get(), level);
+    if (const WriteStatus status = make_level(current.get(), name, created, next); status != WriteStatus::ok)
       return status;
-    if (created) made_in_.insert(parent);
+    if (created) {
+      made_in_.insert(parent);
+      names_.made(current.get(), name);
+    }
     known_directories_.emplace(relative.substr(0, end));
     current = std::move(next);
     start = end + 1;
@@ -151,7 +155,8 @@ WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& prod
   const std::string directory(last == std::string_view::npos ? std::string_view() : relative.substr(0, last));
   if (const WriteStatus status = open_directory(directory); status != WriteStatus::ok) return status;
   const int at = int(open_handle_);
-  const std::string& name = levels.back();
+  // A file that the name stands for without regard to case is replaced under its own name.
+  const std::string name = names_.existing_name(at, levels.back());
   if (remove_stale_) remove_legacy_temps_of(name);
   mode_t mode = 0;
   if (const WriteStatus status = replacement_mode(at, name, mode); status != WriteStatus::ok) return status;
@@ -167,6 +172,7 @@ WriteStatus WriteBatch::write_file(std::string_view relative, FileProducer& prod
     ::unlinkat(at, temp.c_str(), 0);
     return WriteStatus::write_failed;
   }
+  names_.made(at, name);
   directory_entry(directory).files.push_back(File{temp, name, std::string(relative), std::move(label)});
   ++files_;
   bytes_ += writer.written;
