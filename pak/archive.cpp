@@ -75,7 +75,7 @@ int PakArchive::open(const char* base, std::uint32_t count, int direct_mode) {
   direct = direct_mode;
   base_path = std::string(base);  // base may be base_path.c_str() itself
   if (!make_slots(count)) return 0;
-  const std::string pack_name = base_path + ".pak";
+  const std::string pack_name = base_path + pack_extension;
   if (auto resource = platform::find_resource(pack_name)) {
     view = resource->data();
     view_size = resource->size();
@@ -100,7 +100,7 @@ int PakArchive::open_in(platform::WriteFolder& folder, const std::string& relati
   write_folder = &folder;
   write_base = relative;
   if (!make_slots(count)) return 0;
-  return attach_file(folder.map(relative + ".pak", file));
+  return attach_file(folder.map(relative + pack_extension, file));
 }
 
 int PakArchive::open_package(const char* base, std::uint32_t count) {

@@ -119,7 +119,7 @@ class PakArchive {
 
   // Read side.
   int open(const char* base, std::uint32_t slot_count, int direct);
-  // Opens the pack relative_base + ".pak" inside folder (no link followed), or loose
+  // Opens the pack relative_base + pack_extension inside folder (no link followed), or loose
   // files under relative_base when there is none; base_path becomes the folder's path
   // joined with relative_base (with a separator after the folder, also when
   // relative_base is empty). Every write of the archive then stays inside folder, which
@@ -176,6 +176,9 @@ class PakArchive {
   WriteProblemReporter* reporter = nullptr;  // null: problems are not shown
   ProgressListener* progress = nullptr;      // null: progress is not told
   std::string rebuilt_path;                  // the pack file the last successful rebuild wrote
+  // What follows base_path in the pack file's name. The pak tool sets it to the one
+  // typed ("DATA.PAK"), so that a pack is found and written under the name as typed.
+  std::string pack_extension = ".pak";
   // How rebuilds compress staged entries that are raw bytes.
   EncodeLevel encode_level = EncodeLevel::exact;
   // Threads that encode those entries ahead of the rebuild's writer; 0: one per core.

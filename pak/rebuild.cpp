@@ -118,7 +118,7 @@ BuildLink* PakArchive::build_tree(const std::string& prefix, const std::uint8_t*
   int children = 0;
   for (std::uint32_t i = 0; i + 1 < count && !state.failed(); ++i) {
     if (state.budget == 0) {
-      state.fail("damaged pack: its directories loop", base_path + ".pak");
+      state.fail("damaged pack: its directories loop", base_path + pack_extension);
       break;
     }
     --state.budget;
@@ -221,7 +221,8 @@ void PakArchive::attach_pending() {
     const int dir = state.find_dir(pak::directory_part(entry->name));
     if (dir < 0) {
       if (reporter != nullptr)
-        reporter->report("no such directory in the pack: the entry was left out", base_path + ".pak\\" + entry->name);
+        reporter->report("no such directory in the pack: the entry was left out",
+                         base_path + pack_extension + "\\" + entry->name);
       continue;
     }
     BuildLink* link = state.new_link(LINK_PENDING, nullptr, entry);
@@ -267,7 +268,7 @@ void PakArchive::build_tables() {
 
 void PakArchive::write_pending(ByteSink& file, const PendingEntry& entry) {
   RebuildState& state = *rebuild_state;
-  const std::string shown = base_path + ".pak\\" + entry.name;
+  const std::string shown = base_path + pack_extension + "\\" + entry.name;
   if (entry.encoded == 0 && state.ahead) {
     if (state.ahead->next_entry() != &entry) {
       state.fail("internal error: entries encoded out of order", shown);
@@ -334,7 +335,7 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
   write_table();
   auto set_offset = [&](std::size_t index) {
     const std::uint64_t position = file.position();
-    if (position > 0xFFFFFFFFu) state.fail("the pack would be larger than 4 GiB", base_path + ".pak");
+    if (position > 0xFFFFFFFFu) state.fail("the pack would be larger than 4 GiB", base_path + pack_extension);
     build_dirs[dir_index].records[index].offset = std::uint32_t(position);
   };
   for (std::size_t i = 0; i < n && !state.failed() && !file.failed(); ++i) {
@@ -383,7 +384,7 @@ std::uint64_t PakArchive::write_directory(ByteSink& file, const std::string& pre
 int PakArchive::rebuild(const char* temp_base, int replace) {
   RebuildState state;
   rebuild_state = &state;
-  const std::string old_pack = base_path + ".pak";
+  const std::string old_pack = base_path + pack_extension;
   auto finish = [&](int result) {
     for (BuildDir& dir : build_dirs) {
       dir.links = nullptr;
@@ -433,7 +434,7 @@ int PakArchive::rebuild(const char* temp_base, int replace) {
       platform::find_separator(temp_text, base_path.size(), true) != temp_text.size())
     return refuse("the temporary pack must lie beside the pack", std::string(temp_text));
   const std::string suffix(temp_text.substr(base_path.size()));
-  const std::string pack_relative = write_base + ".pak";
+  const std::string pack_relative = write_base + pack_extension;
   // The pack's own directory inside the folder, and the pack's name in it.
   const std::size_t last_level = pak::last_component_start(write_base);
   const std::string pack_directory = write_base.substr(0, last_level == 0 ? 0 : last_level - 1);

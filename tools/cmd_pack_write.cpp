@@ -72,6 +72,10 @@ bool pack_base(const std::string& pack, std::string& base, StderrReporter& probl
   return true;
 }
 
+// The ".pak" of a pack argument as typed: the pack is found and written under the
+// name the user gives, whatever its case (pack_base has checked it).
+std::string typed_extension(const std::string& pack) { return pack.substr(pack.size() - 4); }
+
 // Opens an existing pack; false (with a problem) when there is none.
 bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter& problems) {
   std::string base;
@@ -84,6 +88,7 @@ bool open_existing(PakArchive& archive, const std::string& pack, StderrReporter&
     problems.problem(pack, "not a regular file");
     return false;
   }
+  archive.pack_extension = typed_extension(pack);
   if (archive.open(base.c_str(), 5, 0) != 1) {
     problems.problem(pack, "cannot open the pack");
     return false;
@@ -197,6 +202,7 @@ int run_create(const std::string& out, const std::string& dir, bool raw, EncodeL
     archive.pending = entry;
   }
   archive.base_path = base;
+  archive.pack_extension = typed_extension(out);
   archive.reporter = &problems;
   archive.encode_level = level;
   archive.encode_threads = jobs;

@@ -16,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 
 #include "pak/archive.h"
@@ -144,6 +145,23 @@ TEST_F(ToolTest, RawCreateStoresFilesAsTheyAre) {
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(Bytes(archive.view + load_u32(record), archive.view + load_u32(record + 36)),
             bytes_of("alpha alpha alpha"));
+}
+
+TEST_F(ToolTest, PacksAreFoundAndWrittenUnderTheirNamesAsTyped) {
+  ASSERT_EQ(pak("create OUT.PAK tree"), 0);
+  ASSERT_EQ(pak("create src.pak tree/Sub"), 0);
+  write_bytes(dir / "tree/A.txt", bytes_of("changed"));
+  ASSERT_EQ(pak("add OUT.PAK a.txt tree/A.txt"), 0);
+  ASSERT_EQ(pak("merge OUT.PAK src.pak"), 0);
+  std::set<std::string> names;
+  for (const auto& item : fs::directory_iterator(dir.path())) names.insert(item.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"OUT.PAK", "src.pak", "tree"}));
+  PakArchive archive;
+  archive.pack_extension = ".PAK";
+  ASSERT_EQ(archive.open((dir / "OUT").c_str(), 5, 0), 1);
+  EXPECT_NE(archive.find_record("a.txt"), nullptr);
+  EXPECT_NE(archive.find_record("b.bin"), nullptr);
+  EXPECT_NE(archive.find_record("sub\\b.bin"), nullptr);
 }
 
 TEST_F(ToolTest, RefusalsLeaveNothing) {
