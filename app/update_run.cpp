@@ -279,8 +279,10 @@ void delete_loose_files(RunTarget& run, const pak::RemovalPlan& plan) {
     else if (status == platform::WriteFolder::RemoveStatus::removed)
       run.notes.removed(path);
   };
+  run.folder.keep_listings_for_removals(true);
   for (const std::string& file : plan.files) remove(run.folder.remove_file(file), file);
   for (const std::string& directory : plan.directories) remove(run.folder.remove_empty_directory(directory), directory);
+  run.folder.keep_listings_for_removals(false);
 }
 
 // Step: the removals, only when every write before them succeeded, so that no file

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/name_match.h"
 
 namespace platform {
 
@@ -86,6 +87,13 @@ class WriteFolder {
     link_in_way,   // a link stands where a level on the way should be
     bad_path,      // a level is empty, "." or ".."
   };
+  // While on, removals look up the names they do not find as spelt (name_match.h) in
+  // listings kept from one removal to the next: each directory is listed once for a
+  // whole run of removals instead of once per name. A removal makes no name, so a
+  // kept listing can only hold one removed since, which the next removal of it finds
+  // missing, as it is. Off drops the listings.
+  void keep_listings_for_removals(bool on);
+
   // Removes the file relative; a link there is removed itself, never its target. A
   // directory there gives not_a_file.
   RemoveStatus remove_file(std::string_view relative);
@@ -106,6 +114,8 @@ class WriteFolder {
   std::string path_;
   bool open_ = false;
   std::intptr_t handle_ = -1;  // POSIX: the folder's descriptor
+  bool keep_listings_ = false;
+  NameLookup removal_names_;  // POSIX: the listings removals keep
 };
 
 // The levels of a relative path, split at backslashes (a 0x5C trail byte of a

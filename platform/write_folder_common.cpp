@@ -36,6 +36,11 @@ bool split_relative_levels(std::string_view relative, std::vector<std::string>& 
   return true;
 }
 
+void WriteFolder::keep_listings_for_removals(bool on) {
+  keep_listings_ = on;
+  removal_names_.clear();
+}
+
 WriteStatus WriteFolder::write_file(std::string_view relative, ByteView data, FileMode mode) {
   BytesProducer producer(data);
   return write_file(relative, producer, mode);

@@ -113,7 +113,8 @@ struct Parent {
   bool missing = false;  // a level on the way does not exist
 };
 
-inline Parent resolve_parent(int root, std::string_view relative, bool create) {
+// names: listings to look names up in, kept by the caller (none: a listing per miss).
+inline Parent resolve_parent(int root, std::string_view relative, bool create, NameLookup* names = nullptr) {
   Parent parent;
   std::vector<std::string> levels;
   if (!split_levels(relative, levels)) {
@@ -127,14 +128,17 @@ inline Parent resolve_parent(int root, std::string_view relative, bool create) {
   }
   for (std::size_t i = 0; i + 1 < levels.size(); ++i) {
     Descriptor next;
-    parent.status = open_level(parent.directory.get(), levels[i], create, next);
+    const int at = parent.directory.get();
+    parent.status = names != nullptr ? open_named_level(at, names->existing_name(at, levels[i]), create, next)
+                                     : open_level(at, levels[i], create, next);
     if (parent.status != WriteStatus::ok) {
       parent.missing = errno == ENOENT;
       return parent;
     }
     parent.directory = std::move(next);
   }
-  parent.name = existing_name(parent.directory.get(), levels.back());
+  const int at = parent.directory.get();
+  parent.name = names != nullptr ? names->existing_name(at, levels.back()) : existing_name(at, levels.back());
   return parent;
 }
 

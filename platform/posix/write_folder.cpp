@@ -98,9 +98,9 @@ WriteFolder::RemoveStatus remove_status_of(const Parent& parent) {
 
 // Resolves relative for a removal and reads what stands there, without following a
 // link; true with parent and info set, or false with the status to return.
-bool stat_for_removal(int folder, std::string_view relative, Parent& parent, struct stat& info,
+bool stat_for_removal(int folder, std::string_view relative, NameLookup* names, Parent& parent, struct stat& info,
                       WriteFolder::RemoveStatus& status) {
-  parent = resolve_parent(folder, relative, false);
+  parent = resolve_parent(folder, relative, false, names);
   if (parent.status != WriteStatus::ok) {
     status = remove_status_of(parent);
     return false;
@@ -117,7 +117,8 @@ WriteFolder::RemoveStatus WriteFolder::remove_file(std::string_view relative) {
   Parent parent;
   struct stat info;
   RemoveStatus status = RemoveStatus::failed;
-  if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
+  if (!stat_for_removal(int(handle_), relative, keep_listings_ ? &removal_names_ : nullptr, parent, info, status))
+    return status;
   if (S_ISDIR(info.st_mode)) return RemoveStatus::not_a_file;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), 0) == 0) return RemoveStatus::removed;
   return errno == ENOENT ? RemoveStatus::missing : RemoveStatus::failed;
@@ -128,7 +129,8 @@ WriteFolder::RemoveStatus WriteFolder::remove_empty_directory(std::string_view r
   Parent parent;
   struct stat info;
   RemoveStatus status = RemoveStatus::failed;
-  if (!stat_for_removal(int(handle_), relative, parent, info, status)) return status;
+  if (!stat_for_removal(int(handle_), relative, keep_listings_ ? &removal_names_ : nullptr, parent, info, status))
+    return status;
   if (!S_ISDIR(info.st_mode)) return RemoveStatus::not_a_folder;
   if (::unlinkat(parent.directory.get(), parent.name.c_str(), AT_REMOVEDIR) == 0) return RemoveStatus::removed;
   if (errno == ENOTEMPTY || errno == EEXIST) return RemoveStatus::not_empty;

@@ -176,6 +176,25 @@ TEST_F(CaseFoldingFolderTest, ReplacesReadsAndRemovesTheEntryANameStandsFor) {
   }
 }
 
+TEST_F(CaseFoldingFolderTest, RemovalsKeepingListingsFindWhatTheyFindWithout) {
+  using Status = platform::WriteFolder::RemoveStatus;
+  put("Data/Items.csv", "i");
+  put("Data/Other.csv", "o");
+  put("Keep/Mine.txt", "m");
+  platform::WriteFolder folder;
+  ASSERT_EQ(folder.open(root_.string()), platform::WriteFolder::Status::ok);
+  folder.keep_listings_for_removals(true);
+  EXPECT_EQ(folder.remove_file("data\\items.csv"), Status::removed);
+  EXPECT_EQ(folder.remove_file("data\\items.csv"), Status::missing);
+  EXPECT_EQ(folder.remove_file("data\\gone.csv"), Status::missing);
+  EXPECT_EQ(folder.remove_empty_directory("DATA"), Status::not_empty);
+  EXPECT_EQ(folder.remove_file("DATA\\OTHER.CSV"), Status::removed);
+  EXPECT_EQ(folder.remove_empty_directory("data"), Status::removed);
+  EXPECT_EQ(folder.remove_empty_directory("keep"), Status::not_empty);
+  folder.keep_listings_for_removals(false);
+  EXPECT_EQ(tree(), (std::set<std::string>{"Keep", "Keep/Mine.txt=m"}));
+}
+
 TEST_F(CaseFoldingFolderTest, ABatchListsEachDirectoryOnceAndAgreesWithWhatItMade) {
   put("Data/Items.csv", "old");
   platform::WriteFolder folder;
