@@ -11,16 +11,39 @@ all=("${core[@]}" clang-14 libclang-rt-14-dev libbenchmark-dev zlib1g-dev liblz4
      fonts-wqy-microhei zip unzip time)
 if [ "$set_name" = core ]; then wanted=("${core[@]}"); else wanted=("${all[@]}"); fi
 
+# apt_get ARGS...: apt-get, waiting while another package manager holds its lock (a
+# fresh machine often runs its own updates at boot) instead of failing. Gives up after
+# PAKUPDATE_APT_LOCK_WAIT seconds (default 20 minutes).
+apt_get() {
+  local waited=0 limit=${PAKUPDATE_APT_LOCK_WAIT:-1200} log
+  log=$(mktemp)
+  while true; do
+    if "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=60 "$@" 2>"$log"; then
+      rm -f "$log"
+      return 0
+    fi
+    if ! grep -qiE 'could not get lock|unable to acquire the dpkg frontend lock|unable to lock' "$log" ||
+      [ "$waited" -ge "$limit" ]; then
+      cat "$log" >&2
+      rm -f "$log"
+      return 1
+    fi
+    echo "install-deps: another package manager holds the lock; waiting (${waited} s so far)" >&2
+    sleep 10
+    waited=$((waited + 10))
+  done
+}
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 missing=()
 for package in "${wanted[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_get update -qq
+  DEBIAN_FRONTEND=noninteractive apt_get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # Locales for Wine's ANSI code page: zh_TW gives code page 950, so the dialog shows
