@@ -8,6 +8,7 @@
 #include "app/resource.h"
 #include "app/run_messages.h"
 #include "platform/codepage.h"
+#include "pakupdate_version.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "platform/write_folder.h"
@@ -74,11 +75,15 @@ std::optional<std::string> inline_value(const std::string& argument, const std::
 
 }  // namespace
 
-const char INSTALL_USAGE[] =
+#define INSTALL_VERSION_LINE "updater (pakupdate " PAKUPDATE_VERSION ")\n"
+const char INSTALL_VERSION[] = INSTALL_VERSION_LINE;
+
+const char INSTALL_USAGE[] = INSTALL_VERSION_LINE
     "usage: updater [/S | --silent] [/LOG=FILE | --log FILE] [/D=PATH | --dir PATH]\n"
     "  /S, --silent           install without the dialog or any message box\n"
     "  /D=PATH, --dir PATH    install into PATH (/D= comes last and may hold spaces)\n"
     "  /LOG=FILE, --log FILE  write what was written, merged, removed and refused\n"
+    "  --version              print the version\n"
     "exit codes: 0 everything written, 1 command line not understood, 2 package damaged,\n"
     "            3 install folder not usable, 4 some files not written,\n"
     "            5 the game did not close in time\n";
@@ -99,6 +104,8 @@ ParsedOptions parse_install_options(const std::vector<std::string>& arguments) {
       options.silent = true;
     } else if (argument == "/?" || argument == "--help" || argument == "-h") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (auto folder = inline_value(argument, "/D=")) {
       // The rest of the command line is the path, as Windows installers take it.
       std::string path = *folder;

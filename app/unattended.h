@@ -7,7 +7,8 @@
 //                            takes the rest of the command line, spaces included, so
 //                            it comes last
 //   /LOG=FILE, --log FILE    write what was written, merged, removed and refused
-//   /?, --help               print this usage
+//   /?, --help               print this usage (with the version)
+//   --version                print the version
 //
 // Without options the installer runs as before: the dialog, exit code 0. /D= and
 // /LOG= also serve the dialog (the folder is proposed, the log is written).
@@ -28,6 +29,7 @@ extern std::chrono::milliseconds game_wait_limit;
 struct InstallOptions {
   bool silent = false;
   bool help = false;
+  bool version = false;
   std::optional<std::string> folder;    // system text (code page 950)
   std::optional<std::string> log_file;  // system text (code page 950)
 };
@@ -40,6 +42,9 @@ struct ParsedOptions {
 // Parses the arguments after the program name. An option given twice, an unknown
 // one, or an option without its value is an error.
 ParsedOptions parse_install_options(const std::vector<std::string>& arguments);
+
+// The program's name and version, one line; the usage text begins with it.
+extern const char INSTALL_VERSION[];
 
 // The usage text, one option a line.
 extern const char INSTALL_USAGE[];

@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
     std::cout << INSTALL_USAGE;
     return EXIT_DONE;
   }
+  if (options.version) {
+    std::cout << INSTALL_VERSION;
+    return EXIT_DONE;
+  }
 
   // A log that cannot be written is refused before anything is installed.
   if (options.log_file) {

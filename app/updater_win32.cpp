@@ -242,6 +242,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     MessageBoxA(nullptr, INSTALL_USAGE, "Updata", MB_OK);
     return EXIT_DONE;
   }
+  if (options.version) {
+    print_errors(INSTALL_VERSION);
+    MessageBoxA(nullptr, INSTALL_VERSION, "Updata", MB_OK);
+    return EXIT_DONE;
+  }
 
   // A log that cannot be written is refused before anything is installed.
   if (options.log_file) {

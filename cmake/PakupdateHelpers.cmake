@@ -27,3 +27,29 @@ function(pakupdate_fuzzer name)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
 endfunction()
+
+# pakupdate_program(TARGET DESCRIPTION): a program that the release archives ship.
+# On Windows it carries a VERSIONINFO resource with the project's version and
+# DESCRIPTION (Explorer's details and signing tools show it). On Linux it carries the
+# C++ runtime and zlib (see the top CMakeLists.txt), so that it needs nothing but the
+# system's C library.
+function(pakupdate_program target description)
+  if(NOT PAKUPDATE_WINDOWS)
+    if(PAKUPDATE_STATIC_RUNTIME)
+      target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+    endif()
+    return()
+  endif()
+  get_target_property(output_name ${target} OUTPUT_NAME)
+  if(NOT output_name)
+    set(output_name ${target})
+  endif()
+  set(VERSION_FILE_NAME ${output_name}.exe)
+  set(VERSION_INTERNAL_NAME ${output_name})
+  set(VERSION_DESCRIPTION ${description})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version_info.rc.in ${rc} @ONLY)
+  # Compiled apart: windres takes none of the C++ warning flags.
+  add_library(${target}_version_info OBJECT ${rc})
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_version_info>)
+endfunction()

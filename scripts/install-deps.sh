@@ -8,7 +8,7 @@ set_name=${1:-all}
 core=(cmake ninja-build g++ make pkg-config googletest libcli11-dev zlib1g-dev python3)
 all=("${core[@]}" clang-14 libclang-rt-14-dev libbenchmark-dev zlib1g-dev liblz4-dev libzstd-dev lz4 zstd
      g++-mingw-w64-x86-64-posix libz-mingw-w64-dev mingw-w64-tools wine wine64 xvfb xdotool imagemagick x11-utils locales
-     fonts-wqy-microhei zip unzip time)
+     fonts-wqy-microhei zip unzip time osslsigncode openssl binutils git)
 if [ "$set_name" = core ]; then wanted=("${core[@]}"); else wanted=("${all[@]}"); fi
 
 # apt_get ARGS...: apt-get, waiting while another package manager holds its lock (a

@@ -2,8 +2,8 @@
 # Runs every test: the Linux build, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows build under Wine (with its end-to-end
 # tests on a virtual X display), a bounded smoke run of each fuzz target, a build of
-# the benchmarks, and the release archives (CPack) with their contents checked. Fails
-# when anything fails.
+# the benchmarks, the release archives checked as a publisher uses them, and two
+# builds of the commit compared byte for byte. Fails when anything fails.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -81,6 +81,8 @@ stage "fuzz smoke" scripts/fuzz-smoke.sh build/fuzz "${PAKUPDATE_FUZZ_SECONDS:-1
 
 stage "benchmark build" build release
 stage "release archives" scripts/check-archives.sh build/release build/windows
+# The release pieces of the commit built twice elsewhere, compared byte for byte.
+stage "reproducible builds" scripts/check-reproducible.sh
 
 rm -f build-*.log
 echo

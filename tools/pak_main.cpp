@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "pakupdate_version.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "tools/command_registry.h"
@@ -25,6 +27,15 @@ CommandRegistration::CommandRegistration(int order, AddCommands add) { registry(
 
 namespace {
 
+constexpr const char* LICENSE_TEXT =
+    "pak " PAKUPDATE_VERSION
+    " is part of pakupdate, under the MIT licence: the file LICENSE.\n"
+    "It and the installer stubs contain third-party code (zlib, CLI11, the GCC runtime, and in\n"
+    "the Windows programs the MinGW-w64 runtime and winpthreads), each under its licence: the\n"
+    "file THIRD_PARTY_NOTICES.txt. Both files lie at the top of the release archive, beside\n"
+    "bin/, and at the top of the source tree. Ship THIRD_PARTY_NOTICES.txt (or its contents)\n"
+    "with an installer made from a stub.\n";
+
 int run(int argc, char** argv) {
   // Names in packs are those of the game's systems whatever the ANSI code page: system
   // paths are code page 950, and the arguments, like file names from std::filesystem,
@@ -37,6 +48,15 @@ int run(int argc, char** argv) {
   app.require_subcommand(1);
   // Paths such as /tmp/x are arguments, never Windows-style options, on every platform.
   app.allow_windows_style_options(false);
+  app.set_version_flag("--version", "pak " PAKUPDATE_VERSION);
+  app.add_flag_callback(
+      "--licenses",
+      [] {
+        std::cout << LICENSE_TEXT;
+        throw CLI::Success();
+      },
+      "Say where the licence and the third-party notices are");
+  app.footer("pakupdate " PAKUPDATE_VERSION ", MIT licence; see pak --licenses");
   int exit_code = 0;
   auto commands = registry();
   std::stable_sort(commands.begin(), commands.end(), [](auto& a, auto& b) { return a.first < b.first; });

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/resource.h"
+#include "pakupdate_version.h"
 
 namespace {
 
@@ -148,6 +150,41 @@ TEST_F(UpdaterResources, PackageIconAndManifest) {
   const std::string text(manifest.begin(), manifest.end());
   EXPECT_NE(text.find("level=\"requireAdministrator\""), std::string::npos);
   EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+}
+
+// The icon carries the sizes Windows picks from: taskbar, title bar, Explorer's views.
+TEST_F(UpdaterResources, IconHoldsTheUsualSizes) {
+  const auto group = resource(RT_GROUP_ICON, MAKEINTRESOURCEA(IDI_UPDATER));
+  ASSERT_GE(group.size(), 6u);
+  TemplateReader reader(group);
+  reader.word();                // reserved
+  EXPECT_EQ(reader.word(), 1);  // icons
+  const std::uint16_t count = reader.word();
+  std::vector<int> sizes;
+  for (std::uint16_t i = 0; i < count; ++i) {
+    const std::uint16_t width_and_height = reader.word();
+    const int width = width_and_height & 0xFF;
+    sizes.push_back(width == 0 ? 256 : width);  // 0 stands for 256
+    for (int field = 0; field < 6; ++field) reader.word();
+  }
+  std::sort(sizes.begin(), sizes.end());
+  EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48, 256}));
+}
+
+// The version resource names the product and the build's version.
+TEST_F(UpdaterResources, VersionResourceNamesProductAndVersion) {
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));  // RT_VERSION
+  ASSERT_NE(found, nullptr);
+  const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+  const std::string block(bytes, SizeofResource(module, found));
+  auto utf16 = [](const std::string& text) {
+    std::string wide;
+    for (char c : text) wide += std::string{c, '\0'};
+    return wide;
+  };
+  for (const std::string& text : {std::string("ProductName"), std::string("pakupdate"), std::string("ProductVersion"),
+                                  std::string(PAKUPDATE_VERSION), std::string("FileDescription")})
+    EXPECT_NE(block.find(utf16(text)), std::string::npos) << text;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/update_run.h"
 #include "pak/write_messages.h"
 #include "platform/files.h"
+#include "pakupdate_version.h"
 #include "platform/package_record.h"
 #include "platform/system.h"
 #include "tests/app/test_files.h"
@@ -53,6 +54,10 @@ TEST(InstallOptions, FollowTheConventionsOfWindowsInstallers) {
   }
   EXPECT_TRUE(parse_install_options({"/?"}).options->help);
   EXPECT_TRUE(parse_install_options({"--help"}).options->help);
+  // The version, from the build's one version number, and /? shows it first.
+  EXPECT_TRUE(parse_install_options({"--version"}).options->version);
+  EXPECT_EQ(std::string(INSTALL_VERSION), "updater (pakupdate " PAKUPDATE_VERSION ")\n");
+  EXPECT_TRUE(std::string(INSTALL_USAGE).starts_with(INSTALL_VERSION));
 }
 
 TEST(InstallOptions, AnythingElseIsRefusedWithAReason) {
