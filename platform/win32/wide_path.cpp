@@ -19,16 +19,41 @@ namespace win32 {
 
 UINT path_code_page() { return code_page; }
 
-std::optional<std::wstring> wide_path(std::string_view system_path) {
-  if (system_path.empty()) return std::wstring();
-  const UINT from = path_code_page();
-  // The ANSI code page converts without checks, exactly as the ANSI calls do.
-  const DWORD flags = from == CP_ACP ? 0 : MB_ERR_INVALID_CHARS;
-  const int length = MultiByteToWideChar(from, flags, system_path.data(), int(system_path.size()), nullptr, 0);
+std::optional<std::wstring> to_wide(std::string_view text, UINT code_page, bool replace_invalid) {
+  if (text.empty()) return std::wstring();
+  const DWORD flags = replace_invalid ? 0 : MB_ERR_INVALID_CHARS;
+  const int length = MultiByteToWideChar(code_page, flags, text.data(), int(text.size()), nullptr, 0);
   if (length <= 0) return std::nullopt;
   std::wstring wide(std::size_t(length), L'\0');
-  MultiByteToWideChar(from, flags, system_path.data(), int(system_path.size()), wide.data(), length);
+  MultiByteToWideChar(code_page, flags, text.data(), int(text.size()), wide.data(), length);
   return wide;
+}
+
+std::optional<std::string> from_wide(std::wstring_view wide, UINT code_page) {
+  if (wide.empty()) return std::string();
+  // UTF-8 holds every character; it refuses only a lone surrogate, and takes no
+  // default-character flag.
+  const bool utf8 = code_page == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL used_default = FALSE;
+  BOOL* used_default_flag = utf8 ? nullptr : &used_default;
+  const int length =
+      WideCharToMultiByte(code_page, flags, wide.data(), int(wide.size()), nullptr, 0, nullptr, used_default_flag);
+  if (length <= 0 || used_default) return std::nullopt;
+  std::string text(std::size_t(length), '\0');
+  WideCharToMultiByte(code_page, flags, wide.data(), int(wide.size()), text.data(), length, nullptr, used_default_flag);
+  if (used_default) return std::nullopt;
+  // The way back must give the same text: a system that still maps a character to a
+  // look-alike without saying so is caught here.
+  const auto back = to_wide(text, code_page);
+  if (!back || *back != wide) return std::nullopt;
+  return text;
+}
+
+std::optional<std::wstring> wide_path(std::string_view system_path) {
+  const UINT from = path_code_page();
+  // The ANSI code page converts without checks, exactly as the ANSI calls do.
+  return to_wide(system_path, from, from == CP_ACP);
 }
 
 std::string system_path(std::wstring_view wide) {

@@ -15,6 +15,15 @@ namespace platform::win32 {
 // The code page of system paths: CP_ACP or 950.
 UINT path_code_page();
 
+// text of code_page as UTF-16. Nothing when a byte sequence is no character of it,
+// unless replace_invalid: then the system's replacement character stands for it.
+std::optional<std::wstring> to_wide(std::string_view text, UINT code_page, bool replace_invalid = false);
+
+// UTF-16 text in code_page (or CP_UTF8); nothing when a character has no exact form
+// there. Never a near one: neither a best-fit look-alike (\u00E9 as "e") nor the
+// default character stands in.
+std::optional<std::string> from_wide(std::wstring_view wide, UINT code_page);
+
 // A system path as UTF-16. In the ANSI code page read exactly as the ANSI calls read
 // it; in code page 950 nothing when a byte sequence is no character of it, so that a
 // file of a mangled name is never made.
