@@ -4,13 +4,9 @@
 #include <limits>
 
 #include "app/package_check.h"
+#include "platform/codepage.h"
 #include "platform/resources.h"
 #include "platform/system.h"
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include "platform/codepage.h"
-#endif
 
 // One translation unit fixes the order of construction, and so of teardown.
 IniStore update_ini;
@@ -23,20 +19,10 @@ std::string path_message;
 std::string exe_dir;
 
 std::string directory_of(std::string_view path) {
-#ifdef _WIN32
-  // CharNextA steps by characters of the system's ANSI code page.
-  const std::string text(path);
-  const char* last = nullptr;
-  for (const char* at = text.c_str(); *at; at = CharNextA(at)) {
-    if (*at == '\\' || *at == '/') last = at;
-  }
-  if (!last) return {};
-  return text.substr(0, static_cast<std::size_t>(last - text.c_str()));
-#else
+  // Paths are code page 950 on every system: a trail byte 0x5C is no separator.
   const std::size_t last = platform::find_last_separator(path, true);
   if (last == std::string_view::npos) return {};
   return std::string(path.substr(0, last));
-#endif
 }
 
 bool start_program(PackageVerdict* verdict) {

@@ -21,6 +21,8 @@
 #include "app/unattended.h"
 #include "app/update_dialog.h"
 #include "app/update_run.h"
+#include "platform/files.h"
+#include "platform/win32/wide_path.h"
 
 void free_id_list(LPITEMIDLIST id_list);
 bool browse_install_dir(HWND owner, std::string& folder);
@@ -35,35 +37,45 @@ constexpr UINT WM_APP_RUN_DONE = WM_APP + 2;  // wParam: what run_update returne
 // Steps of the progress bar while it counts bytes.
 constexpr int PROGRESS_STEPS = 1000;
 
+// "資料夾名稱含有無法使用的字元,請選擇其他資料夾": the picked folder's path has a
+// character that code page 950 lacks.
+constexpr char FOLDER_NAME_UNUSABLE_TEXT[] =
+    "\xB8\xEA\xAE\xC6\xA7\xA8\xA6W\xBA\xD9\xA7t\xA6\xB3\xB5L\xAAk\xA8\xCF\xA5\xCE\xAA\xBA\xA6r\xA4\xB8,\xBD"
+    "\xD0\xBF\xEF\xBE\xDC\xA8\xE4\xA5L\xB8\xEA\xAE\xC6\xA7\xA8";
+
 // The folder of /D=PATH, proposed when the dialog opens.
 std::optional<std::string> proposed_folder;
 
-// The arguments after the program's name as text of the system's ANSI code page, the
-// code page of the installer's paths (950 on the game's systems); nothing when one
-// holds a character that code page lacks.
-std::optional<std::vector<std::string>> command_line_arguments() {
+// The arguments after the program's name as system text (code page 950, the code
+// page of the installer's paths whatever the system's ANSI code page is).
+struct CommandLine {
+  std::vector<std::string> arguments;
+  int unconvertible = 0;  // the position of the first argument code page 950 cannot hold; 0: none
+  bool silent = false;    // /S or --silent among the arguments, converted or not
+};
+
+CommandLine command_line() {
+  CommandLine line;
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (wide == nullptr) return std::vector<std::string>();
-  std::optional<std::vector<std::string>> arguments(std::in_place);
-  for (int i = 1; i < count && arguments; ++i) {
-    const int wide_length = int(wcslen(wide[i]));
-    if (wide_length == 0) {
-      arguments->emplace_back();
-      continue;
-    }
-    BOOL lossy = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide[i], wide_length, nullptr, 0, nullptr, &lossy);
-    if (length <= 0 || lossy) {
-      arguments.reset();
-      break;
-    }
-    std::string text(std::size_t(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide[i], wide_length, text.data(), length, nullptr, nullptr);
-    arguments->push_back(std::move(text));
+  if (wide == nullptr) return line;
+  for (int i = 1; i < count; ++i) {
+    const std::wstring_view argument = wide[i];
+    line.silent = line.silent || argument == L"/S" || argument == L"--silent";
+    auto converted = platform::win32::from_wide(argument, 950);
+    if (!converted && line.unconvertible == 0) line.unconvertible = i;
+    line.arguments.push_back(converted.value_or(std::string()));
   }
   LocalFree(wide);
-  return arguments;
+  return line;
+}
+
+// Code page 950 text as UTF-16 for the wide calls; a byte that is no character of it
+// shows as the system's stand-in character.
+std::wstring shown(std::string_view text) { return platform::win32::to_wide(text, 950, true).value_or(std::wstring()); }
+
+void show_message_box(HWND owner, std::string_view text, std::string_view caption, UINT type) {
+  MessageBoxW(owner, shown(text).c_str(), shown(caption).c_str(), type);
 }
 
 // Text on the standard error stream, when the caller gave the program one.
@@ -91,11 +103,7 @@ class Win32DialogView : public DialogView {
     MoveWindow(window_, origin.x, origin.y, width, height, TRUE);
   }
   void show_control(int id, bool visible) override { ShowWindow(GetDlgItem(window_, id), visible ? SW_SHOW : SW_HIDE); }
-  void set_text(int id, std::string_view text) override {
-    // The control wants a terminated string in the ANSI code page.
-    const std::string terminated(text);
-    SetDlgItemTextA(window_, id, terminated.c_str());
-  }
+  void set_text(int id, std::string_view text) override { SetDlgItemTextW(window_, id, shown(text).c_str()); }
   void set_progress_range(int count) override {
     SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE, 0,
                         static_cast<LPARAM>((static_cast<unsigned>(count) & 0xFFFFu) << 16));
@@ -116,10 +124,8 @@ class Win32DialogView : public DialogView {
   void pause(unsigned milliseconds) override { Sleep(milliseconds); }
   bool browse_install_dir(std::string& folder) override { return ::browse_install_dir(window_, folder); }
   void message_box(std::string_view text, std::string_view caption) override {
-    const std::string terminated_text(text);
-    const std::string terminated_caption(caption);
     // Owned by the dialog, so it stays in front of it while the run waits for it.
-    MessageBoxA(window_, terminated_text.c_str(), terminated_caption.c_str(), MB_OK);
+    show_message_box(window_, text, caption, MB_OK);
   }
   void end_dialog(int result) override { EndDialog(window_, result); }
 
@@ -127,6 +133,28 @@ class Win32DialogView : public DialogView {
   HWND window_;
   bool counting_bytes_ = false;
 };
+
+// On a system whose ANSI code page is not 950 the dialog's font may lack the
+// characters of its Big5 texts: every control then gets a font of the same size made
+// for Big5. On a 950 system the dialog keeps its own font.
+HFONT big5_font = nullptr;
+
+BOOL CALLBACK set_control_font(HWND control, LPARAM font) {
+  SendMessageW(control, WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+  return TRUE;
+}
+
+void use_big5_font(HWND window) {
+  if (GetACP() == 950) return;
+  LOGFONTW font = {};
+  const auto current = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+  if (current == nullptr || GetObjectW(current, sizeof font, &font) == 0) return;
+  font.lfCharSet = CHINESEBIG5_CHARSET;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  font.lfFaceName[0] = L'\0';  // whichever font the system has for Big5
+  if (big5_font == nullptr) big5_font = CreateFontIndirectW(&font);
+  if (big5_font != nullptr) EnumChildWindows(window, set_control_font, reinterpret_cast<LPARAM>(big5_font));
+}
 
 // The one dialog's view and the run working for it.
 Win32DialogView& dialog_view() {
@@ -163,10 +191,11 @@ void free_id_list(LPITEMIDLIST id_list) {
 }
 
 // The shell's folder browser, starting at the desktop. On a pick writes the folder's
-// file-system path into folder and returns true.
+// file-system path into folder and returns true. A folder whose path code page 950
+// cannot hold is refused with a message box and leaves folder as it was.
 bool browse_install_dir(HWND owner, std::string& folder) {
-  char display_name[MAX_PATH];
-  BROWSEINFOA info = {};
+  wchar_t display_name[MAX_PATH];
+  BROWSEINFOW info = {};
   info.hwndOwner = owner;
   info.pidlRoot = nullptr;
   info.pszDisplayName = display_name;
@@ -174,14 +203,20 @@ bool browse_install_dir(HWND owner, std::string& folder) {
   info.ulFlags = BIF_RETURNONLYFSDIRS;
   info.lpfn = nullptr;
   info.lParam = 0;
-  LPITEMIDLIST id_list = SHBrowseForFolderA(&info);
+  LPITEMIDLIST id_list = SHBrowseForFolderW(&info);
   if (!id_list) return false;
-  char path[MAX_PATH] = {};
+  wchar_t path[MAX_PATH] = {};
   // A pick without a file-system path leaves folder as it was.
-  const bool picked = SHGetPathFromIDListA(id_list, path) != FALSE;
-  if (picked) folder = path;
+  const bool picked = SHGetPathFromIDListW(id_list, path) != FALSE;
   free_id_list(id_list);
-  return picked;
+  if (!picked) return false;
+  auto converted = platform::win32::from_wide(path, 950);
+  if (!converted) {
+    show_message_box(owner, FOLDER_NAME_UNUSABLE_TEXT, "Updata", MB_OK | MB_ICONERROR);
+    return false;
+  }
+  folder = std::move(*converted);
+  return true;
 }
 
 // Handles the opening and the commands; returns 0 for every message, so the system
@@ -191,6 +226,7 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
   switch (message) {
     case WM_INITDIALOG:
       view.attach(window);
+      use_big5_font(window);
       open_update_dialog(view, DialogHost::system());
       if (proposed_folder) propose_folder(view, *proposed_folder);
       break;
@@ -222,24 +258,27 @@ INT_PTR CALLBACK update_dialog_proc(HWND window, UINT message, WPARAM wparam, LP
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_line*/, int /*show*/) {
-  const auto arguments = command_line_arguments();
-  const ParsedOptions parsed =
-      arguments ? parse_install_options(*arguments)
-                : ParsedOptions{std::nullopt, "an argument has characters the system's code page lacks"};
-  bool silent = parsed.options && parsed.options->silent;
+  // Paths are code page 950 whatever the system's ANSI code page: the game's INI, its
+  // package and its file names are.
+  platform::set_path_code_page(platform::PathCodePage::cp950);
+  const CommandLine line = command_line();
+  const ParsedOptions parsed = line.unconvertible == 0
+                                   ? parse_install_options(line.arguments)
+                                   : ParsedOptions{std::nullopt, "argument " + std::to_string(line.unconvertible) +
+                                                                     " has characters that code page 950 lacks"};
+  // An unattended run never opens a window, not even for a line it cannot read: what
+  // it has to say goes to the error stream.
+  const bool silent = parsed.options ? parsed.options->silent : line.silent;
   if (!parsed.options) {
-    // Said on the error stream; in a box too unless the line asks for silence.
     const std::string text = "updater: " + parsed.error + "\n" + INSTALL_USAGE;
     print_errors(text);
-    for (const auto& argument : arguments.value_or(std::vector<std::string>()))
-      silent = silent || argument == "/S" || argument == "--silent";
     if (!silent) MessageBoxA(nullptr, text.c_str(), "Updata", MB_OK);
     return EXIT_USAGE;
   }
   const InstallOptions& options = *parsed.options;
   if (options.help) {
     print_errors(INSTALL_USAGE);
-    MessageBoxA(nullptr, INSTALL_USAGE, "Updata", MB_OK);
+    if (!silent) MessageBoxA(nullptr, INSTALL_USAGE, "Updata", MB_OK);
     return EXIT_DONE;
   }
   if (options.version) {
@@ -253,7 +292,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     if (const std::string problem = log_file_problem(*options.log_file); !problem.empty()) {
       const std::string text = "updater: cannot write the log file " + *options.log_file + ": " + problem + "\n";
       print_errors(text);
-      if (!silent) MessageBoxA(nullptr, text.c_str(), "Updata", MB_OK);
+      if (!silent) show_message_box(nullptr, text, "Updata", MB_OK);
       return EXIT_USAGE;
     }
   }
@@ -265,7 +304,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
     const int code = end_without_package(options, verdict, report, errors);
     print_errors(errors);
     if (!silent && verdict.state == PackageVerdict::State::damaged)
-      MessageBoxA(nullptr, PACKAGE_DAMAGED_TEXT, verdict.file.c_str(), MB_OK | MB_ICONERROR);
+      show_message_box(nullptr, PACKAGE_DAMAGED_TEXT, verdict.file, MB_OK | MB_ICONERROR);
     return code;
   }
 
@@ -285,8 +324,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
 
   proposed_folder = options.folder;
   if (options.log_file) set_active_run_report(&report);
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UPDATE), nullptr, update_dialog_proc, 0);
+  // A Unicode dialog: its texts come from code page 950 whatever the ANSI code page.
+  DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_UPDATE), nullptr, update_dialog_proc, 0);
   set_active_run_report(nullptr);
+  if (big5_font != nullptr) DeleteObject(big5_font);
   if (options.log_file) {
     finish_report(options, report, errors);
     print_errors(errors);

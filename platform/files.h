@@ -24,10 +24,9 @@ std::string native_path(const std::string& system_path);
 
 // The code page in which the Windows backend reads system paths (it hands them to the
 // wide calls through UTF-16, and turns the names it gets back into this code page):
-// system_ansi, the default, reads them as the ANSI calls would, right for the installer
-// whose paths come from ANSI calls (folder browser, Windows directory); cp950 reads
-// them as code page 950 whatever the ANSI code page is, for the pak tool, whose names
-// must be those of the game's systems. POSIX always reads code page 950.
+// system_ansi, the default, reads them as the ANSI calls would; cp950 reads them as
+// code page 950 whatever the ANSI code page is, for the installer and the pak tool,
+// whose names must be those of the game's systems. POSIX always reads code page 950.
 enum class PathCodePage { system_ansi, cp950 };
 void set_path_code_page(PathCodePage code_page);
 

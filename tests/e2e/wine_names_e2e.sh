@@ -12,8 +12,17 @@
 #   add      the same pack after adding an entry with a Big5 path
 #   extract  the same names and bytes (compared on the Linux side)
 #   diff     the same update package (payload, removal records)
+#   install  the Windows installer (bundled by the Linux pak) updates old files of Big5
+#            names in a Big5 install folder under the same names, and its log (named
+#            in Big5 on the command line) says so; under 1252 a screenshot of the
+#            dialog shows its notes (big5-dialog-1252.png)
+# and neither refuses names less than Linux does, nor takes a near one for a name
+# code page 950 lacks (Café):
+#   refuse   pak.exe extract into ex-é and create from Café fail and say why; the
+#            installer with /S and /D=C:\Café, /LOG=café.log or /D=C:\한 (in neither
+#            code page) exits 1, says why and writes nothing, opening no window
 # Paths on the pak.exe command line use backslashes. OUT_DIR (default
-# WINDOWS_BUILD_DIR/e2e-wine-names) receives the wineboot logs.
+# WINDOWS_BUILD_DIR/e2e-wine-names) receives the wineboot logs and the screenshot.
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: $0 WINDOWS_BUILD_DIR LINUX_BUILD_DIR" >&2
@@ -24,19 +33,25 @@ linux_build=$(realpath "$2")
 out=$(realpath -m "${3:-$win_build/e2e-wine-names}")
 here=$(cd "$(dirname "$0")" && pwd)
 pak_exe=$win_build/tools/pak.exe
+stub_exe=$win_build/tools/updater-stub.exe
 pak=$linux_build/tools/pak
 # shellcheck source=tests/e2e/wine_session.sh
 . "$here/wine_session.sh"
-need_files "$pak_exe" "$pak"
-need_tools wine wineboot wineserver
+need_files "$pak_exe" "$stub_exe" "$pak"
+need_tools wine wineboot wineserver Xvfb xdotool import iconv
 
 start_session "$out"
+start_display || exit 1
 # One prefix per code page; each wineserver is stopped.
 cleanup_prefixes() {
   local prefix
   for prefix in "$work"/prefix-*; do
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
   done
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+  fi
   rm -rf "$work"
 }
 trap cleanup_prefixes EXIT
@@ -72,6 +87,32 @@ mkdir -p "$expected"
   exit 1
 }
 
+# An update package whose payload is the new release, for the install folder C:\遊戲許
+# that holds the old one; its notes are Big5 text. What the install must give: the
+# old files overlaid with the new.
+package=$work/package
+mkdir -p "$package" "$work/Café"
+printf '[inst]\r\ndir=C:\\遊戲許\r\n' | iconv -f UTF-8 -t CP950 >"$package/UPDATA.INI"
+printf '更新說明\r\n許功蓋：新的地圖與說明\r\n' | iconv -f UTF-8 -t CP950 >"$package/NOTE.TXT"
+printf 'accented\n' >"$work/Café/a.txt"
+{
+  "$pak" create "$package/DLL.pak" "$new" >/dev/null 2>&1 &&
+    "$pak" bundle "$stub_exe" "$package" "$work/updater-big5.exe" >/dev/null 2>&1 &&
+    mkdir -p "$work/installed" && cp -r "$src/." "$work/installed" && cp -r "$new/." "$work/installed"
+} || {
+  echo "FAIL the Big5 update package"
+  exit 1
+}
+
+# run_updater NAME ARGS...: the installer under Wine, its exit code in $work/NAME.rc;
+# stopped after 30 s (124), as a window waiting for a click would hang an unattended run.
+run_updater() {
+  local name=$1
+  shift
+  (cd "$work" && timeout 30 wine updater-big5.exe "$@" >"$out/$name.out" 2>"$out/$name.err")
+  echo $? >"$work/$name.rc"
+}
+
 run_in_code_page() {  # run_in_code_page LOCALE CODE_PAGE
   local locale=$1 code_page=$2
   export LANG=$locale LC_ALL=$locale WINEPREFIX=$work/prefix-$code_page
@@ -98,6 +139,58 @@ run_in_code_page() {  # run_in_code_page LOCALE CODE_PAGE
     diff <(snapshot "linux/取出許") <(snapshot "$got/取出許")
   wine "$pak_exe" diff 素材許 新版 "$got\\補丁許" >/dev/null 2>&1
   check "$code_page: diff gives the Linux package" diff -r "linux/補丁許" "$got/補丁許"
+
+  # install: the old release in place, then the unattended update.
+  local game=$WINEPREFIX/drive_c/遊戲許
+  rm -rf "$game" && mkdir -p "$game" && cp -r "$src/." "$game"
+  run_updater "install-$code_page" /S '/LOG=C:\安裝許.log'
+  # The log, with runs of separators taken as one: the names are what is checked here.
+  tr -s '\\' <"$WINEPREFIX/drive_c/安裝許.log" >"$out/install-$code_page.log" 2>/dev/null
+  check "$code_page: install exits 0" test "$(cat "$work/install-$code_page.rc")" = 0
+  check "$code_page: install updates the files under their Big5 names" diff -r "$work/installed" "$game"
+  check "$code_page: the log names a file with a 0x5C trail byte" \
+    grep -qxF 'written C:\遊戲許\地圖\許功蓋.txt' "$out/install-$code_page.log"
+  check "$code_page: the log names a new file in a Big5 folder" \
+    grep -qxF 'written C:\遊戲許\地圖\許功蓋\蓋\新許.txt' "$out/install-$code_page.log"
+  check "$code_page: the log ends with result 0" grep -qx 'result 0' "$out/install-$code_page.log"
+  if [ "$code_page" = 1252 ]; then
+    (cd "$work" && exec wine updater-big5.exe >"$out/dialog-$code_page.out" 2>&1) &
+    local updater_pid=$! dialog
+    if dialog=$(wait_window '^Updata$'); then
+      sleep 1
+      import -window root "$out/big5-dialog-$code_page.png" 2>/dev/null ||
+        fail "$code_page: screenshot of the dialog"
+      press "$dialog" Escape
+      check "$code_page: the dialog ends on Escape" wait_exit "$updater_pid" 30
+    else
+      fail "$code_page: dialog shown"
+    fi
+    kill "$updater_pid" 2>/dev/null
+  fi
+
+  # refuse: a name code page 950 lacks is no near name.
+  wine "$pak_exe" extract "linux\\包許.pak" 'ex-é' >/dev/null 2>"$out/extract-$code_page.err"
+  check "$code_page: extract into ex-é fails" test $? != 0
+  check "$code_page: extract writes no ex-e" test ! -e ex-e -a ! -e ex-é
+  check "$code_page: extract says why" grep -q 'outside code page 950' "$out/extract-$code_page.err"
+  wine "$pak_exe" create "$got\\cafe.pak" Café >/dev/null 2>"$out/create-$code_page.err"
+  check "$code_page: create from Café fails" test $? != 0
+  check "$code_page: create says why" grep -q 'outside code page 950' "$out/create-$code_page.err"
+  check "$code_page: create writes no pack" test ! -e "$got/cafe.pak"
+  mkdir -p "$WINEPREFIX/drive_c/Cafe" && printf 'old\n' >"$WINEPREFIX/drive_c/Cafe/readme.txt"
+  before=$(snapshot "$WINEPREFIX/drive_c/Cafe")
+  local refusal
+  for refusal in 'silent-dir|/S|/D=C:\Café' 'silent-log|/S|/LOG=C:\café.log' 'silent-hangul|/S|/D=C:\한'; do
+    local arguments
+    IFS='|' read -r -a arguments <<<"$refusal"
+    local name=${arguments[0]}
+    arguments=("${arguments[@]:1}")
+    run_updater "refuse-$name-$code_page" "${arguments[@]}"
+    check "$code_page: ${arguments[*]} exits 1 without a window" test "$(cat "$work/refuse-$name-$code_page.rc")" = 1
+    check "$code_page: ${arguments[*]} says why" grep -q 'code page 950' "$out/refuse-$name-$code_page.err"
+  done
+  check "$code_page: C:\\Cafe untouched" test "$before" = "$(snapshot "$WINEPREFIX/drive_c/Cafe")"
+  check "$code_page: no cafe.log" test ! -e "$WINEPREFIX/drive_c/cafe.log" -a ! -e "$WINEPREFIX/drive_c/café.log"
   wineserver -k >/dev/null 2>&1
 }
 
