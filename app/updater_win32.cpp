@@ -102,7 +102,10 @@ class Win32DialogView : public DialogView {
     const Origin origin = centered_origin(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
     MoveWindow(window_, origin.x, origin.y, width, height, TRUE);
   }
-  void show_control(int id, bool visible) override { ShowWindow(GetDlgItem(window_, id), visible ? SW_SHOW : SW_HIDE); }
+  void show_control(int id, bool visible) override {
+    if (!visible) pass_focus_on(id);
+    ShowWindow(GetDlgItem(window_, id), visible ? SW_SHOW : SW_HIDE);
+  }
   void set_text(int id, std::string_view text) override { SetDlgItemTextW(window_, id, shown(text).c_str()); }
   void set_progress_range(int count) override {
     SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETRANGE, 0,
@@ -120,7 +123,10 @@ class Win32DialogView : public DialogView {
     SendDlgItemMessageA(window_, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(position), 0);
     set_text(IDC_STATUS, activity);
   }
-  void enable_control(int id, bool enabled) override { EnableWindow(GetDlgItem(window_, id), enabled ? TRUE : FALSE); }
+  void enable_control(int id, bool enabled) override {
+    if (!enabled) pass_focus_on(id);
+    EnableWindow(GetDlgItem(window_, id), enabled ? TRUE : FALSE);
+  }
   void pause(unsigned milliseconds) override { Sleep(milliseconds); }
   bool browse_install_dir(std::string& folder) override { return ::browse_install_dir(window_, folder); }
   void message_box(std::string_view text, std::string_view caption) override {
@@ -130,6 +136,12 @@ class Win32DialogView : public DialogView {
   void end_dialog(int result) override { EndDialog(window_, result); }
 
  private:
+  // A control that is hidden or disabled with the focus would leave no window with it,
+  // and keys such as Escape would reach no one: the focus moves to the next control.
+  void pass_focus_on(int id) {
+    if (GetFocus() == GetDlgItem(window_, id)) SendMessageW(window_, WM_NEXTDLGCTL, 0, FALSE);
+  }
+
   HWND window_;
   bool counting_bytes_ = false;
 };

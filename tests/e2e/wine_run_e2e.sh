@@ -14,6 +14,8 @@
 #   wait        a game client that takes 4 s to close after the close request: OK
 #               pressed at once writes nothing while the game runs, shows no message
 #               box, and installs once it is gone
+#   escape      a game client that takes 20 s to close: OK, then Escape while the run
+#               waits for it, stops the run as the Cancel button does; nothing written
 set -u
 if [ $# -lt 2 ]; then
   echo "usage: $0 WINDOWS_BUILD_DIR LINUX_BUILD_DIR [OUT_DIR]" >&2
@@ -132,6 +134,26 @@ if dialog=$(wait_window '^Updata$'); then
   check "wait: installed once the game was gone" diff -r "$work/linux/game" "$game"
 else
   fail "wait: dialog shown"
+fi
+kill "$game_pid" "$updater_pid" 2>/dev/null
+
+# --- escape ------------------------------------------------------------------------
+rm -rf "$game" "$WINEPREFIX/drive_c/game-ready" "$WINEPREFIX/drive_c/game-closed"
+"$make_game" "$pak" "$windir" "$game" 'C:\PakDemo' >/dev/null
+before=$(snapshot "$game")
+(cd "$work" && exec wine "$game_exe" 'C:\game-ready' 'C:\game-closed' 20000 >"$out/fake-game-escape.log" 2>&1) &
+game_pid=$!
+wait_file "$WINEPREFIX/drive_c/game-ready"
+(cd "$work" && exec wine "$demo_exe" >"$out/wine-demo-escape.log" 2>&1) &
+updater_pid=$!
+if dialog=$(wait_window '^Updata$'); then
+  press "$dialog" Return
+  sleep 2  # the run now waits for the game, which lingers
+  press "$dialog" Escape
+  check "escape: the updater ends while the game still runs" wait_exit "$updater_pid" 10
+  check "escape: nothing written" test "$before" = "$(snapshot "$game")"
+else
+  fail "escape: dialog shown"
 fi
 kill "$game_pid" "$updater_pid" 2>/dev/null
 
