@@ -25,7 +25,8 @@ std::string first_unconvertible(const std::string& line) {
       for (unsigned char byte : character) {
         char digits[4];
         std::snprintf(digits, sizeof digits, "%02X", byte);
-        hex += (hex.empty() ? "" : " ") + std::string(digits);
+        if (!hex.empty()) hex += ' ';
+        hex += digits;
       }
       const bool valid_utf8 = platform::cp950_to_utf8(character).has_value() || length > 1;
       return ", column " + std::to_string(column) + ": " +
