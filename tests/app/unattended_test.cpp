@@ -395,8 +395,12 @@ TEST_F(UnattendedTest, RemovalsAreLoggedOrReportedAsNotDone) {
 }
 
 TEST(InstallUsage, ListsEveryExitCode) {
-  for (int code = EXIT_DONE; code <= EXIT_GAME_RUNNING; ++code)
-    EXPECT_NE(std::string(INSTALL_USAGE).find(" " + std::to_string(code) + " "), std::string::npos) << code;
+  for (int code = EXIT_DONE; code <= EXIT_GAME_RUNNING; ++code) {
+    std::string listed = " ";
+    listed += std::to_string(code);
+    listed += ' ';
+    EXPECT_NE(std::string(INSTALL_USAGE).find(listed), std::string::npos) << code;
+  }
 }
 
 TEST_F(UnattendedTest, TheLogIsWrittenWhereAsked) {
